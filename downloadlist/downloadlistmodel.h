@@ -1,0 +1,96 @@
+#pragma once
+
+#include "engine/jobrows.h"
+
+#include <QAbstractTableModel>
+#include <QMutex>
+#include <QTimer>
+
+#include <optional>
+#include <vector>
+
+class CDownloadThread;
+
+// The rows of the Download List: one per job, holding the job's latest figures. Workers write
+// the figures under one lock; the cell texts are derived when a view asks, and views learn of
+// changed rows at most every kRefreshMs, so a report per 512-byte piece stays cheap.
+class CDownloadListModel final : public QAbstractTableModel, public CJobRows {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CDownloadListModel)
+
+public:
+    enum Column { FileName, Status, Progress, Size, Downloaded, Speed, FullPath, ColumnCount };
+    enum Role {
+        JobRole = Qt::UserRole + 1, // the row's job as quintptr
+        PercentRole,                // the Progress cell's number, invalid while it is empty
+    };
+    static constexpr int kRefreshMs = 100;
+
+    explicit CDownloadListModel(QObject* parent = nullptr);
+
+    // Appends a row for job ("Starting"), or re-uses the row it already has.
+    void AddJobRow(CDownloadThread* job, const QString& name, const QString& fullPath);
+    // Whether a row's Full Path equals path, folding only the letters A to Z.
+    bool IsPathListed(const QString& path) const;
+    // The index of the first row of job, or -1.
+    int FindJobRow(const CDownloadThread* job) const;
+    // The text a cell shows now; empty outside the list.
+    QString CellText(int row, int column) const;
+    // The jobs that have a row.
+    std::vector<CDownloadThread*> ListedJobs() const;
+
+    void ShowDownloadProgress(const CDownloadThread* job, quint64 total, quint64 received,
+                              quint32 elapsedMs) override;
+    void ShowDownloadCompleted(const CDownloadThread* job) override;
+    void ShowConversionQueued(const CDownloadThread* job) override;
+    void ShowConversionProgress(const CDownloadThread* job, quint32 total, quint32 current) override;
+    void ShowConversionCompleted(const CDownloadThread* job) override;
+    void ShowFailed(const CDownloadThread* job) override;
+    void RemoveJobRow(const CDownloadThread* job) override;
+
+    // Tells the views of every change so far now, instead of at the next refresh tick.
+    void Refresh();
+
+    static QString SizeText(quint64 bytes);
+    static QString SpeedText(quint64 received, quint32 elapsedMs);
+    static QString PercentText(qint64 percent);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+signals:
+    // A worker removed rows; emitted on the model's thread once the views have been told.
+    void jobRowsRemoved();
+
+private:
+    struct Row {
+        CDownloadThread* job = nullptr; // not owned; null once a worker removed the row
+        QString name;
+        QString path;
+        int status = 0; // string id
+        std::optional<qint64> percent;
+        std::optional<quint64> total;
+        std::optional<quint64> received;
+        std::optional<std::pair<quint64, quint32>> speed; // received, elapsedMs
+    };
+
+    // Runs update on job's row under the lock; a job without a row is left alone.
+    template <typename Update>
+    void UpdateJobRow(const CDownloadThread* job, Update&& update);
+    int FindJobRowLocked(const CDownloadThread* job) const;
+    QString CellTextLocked(const Row& row, int column) const;
+    void NoteChangeLocked(int row);
+    void StartRefreshTimer();
+
+    mutable QMutex m_mutex;
+    std::vector<Row> m_rows;
+    // What changed since the views were last told; guarded by m_mutex.
+    int m_changedFirst = -1;
+    int m_changedLast = -1;
+    bool m_removalPending = false;
+    bool m_refreshPosted = false;
+    QTimer m_refreshTimer;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "engine/jobrows.h"
+
+#include <QDockWidget>
+
+#include <memory>
+#include <vector>
+
+class CDownloadListModel;
+class CDownloadThread;
+class COutputList;
+class QTabWidget;
+
+// The docked Download List pane: a tab "Download" whose page lists one row per job. The pane
+// owns the jobs it starts; it keeps each until its thread has ended and it has no row, and on
+// destruction it cancels the running ones and waits for them, so no worker outlives it.
+class COutputWnd final : public QDockWidget, public CJobRows {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(COutputWnd)
+
+public:
+    explicit COutputWnd(QWidget* parent = nullptr);
+    ~COutputWnd() override;
+
+    CDownloadListModel* Rows() const { return m_pModel; }
+    COutputList* List() const { return m_wndList; }
+
+    int FindJobRow(const CDownloadThread* job) const;
+    void AddJobRow(CDownloadThread* job, const QString& name, const QString& fullPath);
+    bool IsPathListed(const QString& path) const;
+
+    // Takes the job over and starts its thread; its row must exist already.
+    void StartJob(std::unique_ptr<CDownloadThread> job);
+    // The jobs the pane holds, running or kept for a row.
+    std::vector<const CDownloadThread*> Jobs() const;
+
+    void ShowDownloadProgress(const CDownloadThread* job, quint64 total, quint64 received,
+                              quint32 elapsedMs) override;
+    void ShowDownloadCompleted(const CDownloadThread* job) override;
+    void ShowConversionQueued(const CDownloadThread* job) override;
+    void ShowConversionProgress(const CDownloadThread* job, quint32 total, quint32 current) override;
+    void ShowConversionCompleted(const CDownloadThread* job) override;
+    void ShowFailed(const CDownloadThread* job) override;
+    void RemoveJobRow(const CDownloadThread* job) override;
+
+private:
+    // Deletes the jobs whose threads have ended and that no row refers to any more.
+    void ReleaseFinishedJobs();
+
+    CDownloadListModel* m_pModel = nullptr;
+    QTabWidget* m_wndTabs = nullptr;
+    COutputList* m_wndList = nullptr;
+    std::vector<std::unique_ptr<CDownloadThread>> m_jobs;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the program relies on from the outside converter: its files in the program's folder
+// and the command-line preset of every output format.
+namespace Converter {
+
+// File names that must stand in the program's folder for conversions to run.
+QStringList RequiredFiles();
+
+// The converter's executable, the first of RequiredFiles().
+QString ExecutableName();
+
+// The folder of the running executable.
+QString ProgramFolder();
+
+// True when every required file exists in folder.
+bool IsPresent(const QString& folder);
+
+// The preset of a format as one command template with two "%s": the input, then the output.
+// Any value outside 1 to 7 gets the Xvid preset.
+const char* PresetTemplate(int format);
+
+} // namespace Converter

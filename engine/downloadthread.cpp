@@ -1,0 +1,124 @@
+#include "engine/downloadthread.h"
+
+#include "engine/jobrows.h"
+#include "net/curltransfer.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <algorithm>
+
+CDownloadThread::CDownloadThread(QObject* parent) : QThread(parent) {}
+
+CDownloadThread::~CDownloadThread()
+{
+    m_bCancel.store(true, std::memory_order_relaxed);
+    wait();
+}
+
+void CDownloadThread::run()
+{
+    m_bSucceeded = InitInstance();
+    ExitInstance();
+    m_bEnded.store(true, std::memory_order_release);
+}
+
+int CDownloadThread::ExitInstance()
+{
+    return 0;
+}
+
+QString CDownloadThread::TransferPath() const
+{
+    return m_bConvert ? m_strPath + QStringLiteral(".flv") : m_strPath;
+}
+
+bool CDownloadThread::InitInstance()
+{
+    const Outcome outcome = TransferFile();
+    // A cancelled or failed transfer ends the job: the user stopped it, or there is nothing
+    // whole to convert. The conversion stage is not part of this build yet, so a conversion job
+    // keeps its intermediate file.
+    return outcome != Outcome::Failed;
+}
+
+CDownloadThread::Outcome CDownloadThread::TransferFile()
+{
+    QFile file(TransferPath());
+    quint64 total = 0;
+    quint64 received = 0;
+    QElapsedTimer clock;
+    bool writeFailed = false;
+    const auto cancelled = [this] { return m_bCancel.load(std::memory_order_relaxed); };
+
+    // The file is created only once the final response is known to be a body of known length.
+    const auto onHead = [&](const CCurlTransfer::Head& head) {
+        if (cancelled())
+            return false;
+        if (head.status >= 400) {
+            m_strError = QStringLiteral("%1: HTTP status %2").arg(m_strUrl).arg(head.status);
+            return false;
+        }
+        if (head.contentLength < 0) {
+            m_strError = QStringLiteral("%1: no Content-Length").arg(m_strUrl);
+            return false;
+        }
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+            return false;
+        }
+        total = quint64(head.contentLength);
+        if (m_pOutputWnd)
+            m_pOutputWnd->ShowDownloadProgress(this, total, 0, 0);
+        clock.start();
+        return true;
+    };
+
+    const auto onBody = [&](const char* data, qsizetype size) {
+        for (qsizetype at = 0; at < size; at += kPieceSize) {
+            if (cancelled())
+                return false;
+            const qsizetype n = std::min(kPieceSize, size - at);
+            received += quint64(n);
+            if (m_pOutputWnd)
+                m_pOutputWnd->ShowDownloadProgress(this, total, received, quint32(clock.elapsed()));
+            if (file.write(data + at, n) != n) {
+                writeFailed = true;
+                m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+                return false;
+            }
+        }
+        return true;
+    };
+
+    CCurlTransfer transfer(m_strUrl);
+    transfer.SetUserAgent(kUserAgent);
+    const CCurlTransfer::Result result = transfer.Get(onHead, onBody, cancelled);
+
+    if (file.isOpen() && !file.flush() && !writeFailed) {
+        writeFailed = true;
+        m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+    }
+    file.close();
+
+    if (cancelled()) {
+        // The partial file stays where it is; only the row goes.
+        if (m_pOutputWnd)
+            m_pOutputWnd->RemoveJobRow(this);
+        return Outcome::Cancelled;
+    }
+    const bool whole = result.status == CCurlTransfer::Result::Status::Completed && !writeFailed &&
+                       result.headSeen && received == total;
+    if (!whole) {
+        if (m_strError.isEmpty())
+            m_strError = result.error.isEmpty()
+                             ? QStringLiteral("%1: %2 of %3 bytes").arg(m_strUrl).arg(received).arg(total)
+                             : result.error;
+        if (m_pOutputWnd)
+            m_pOutputWnd->ShowFailed(this);
+        return Outcome::Failed;
+    }
+    if (m_pOutputWnd)
+        m_pOutputWnd->ShowDownloadCompleted(this);
+    return Outcome::Completed;
+}

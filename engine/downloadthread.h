@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+class CJobRows;
+
+// One download job and the worker thread that runs it: an HTTP transfer into the target file
+// (or into the intermediate ".flv" file when a conversion follows). Create it, set the inputs,
+// add its row, then start() it; the inputs are not written again after that.
+class CDownloadThread final : public QThread {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CDownloadThread)
+
+public:
+    // Bytes handed to the row and the file at a time.
+    static constexpr qsizetype kPieceSize = 512;
+    static constexpr char kUserAgent[] = "Quillmoor";
+
+    explicit CDownloadThread(QObject* parent = nullptr);
+    // Cancels a running transfer and waits for the thread.
+    ~CDownloadThread() override;
+
+    // Set by the user interface to stop the transfer; the worker sees it within about a second,
+    // also while the server sends nothing.
+    std::atomic<bool> m_bCancel{false};
+
+    QString m_strUrl;
+    QString m_strPath;
+    CJobRows* m_pOutputWnd = nullptr;
+    bool m_bConvert = false;
+    int m_nFormat = 0;
+
+    // Runs the whole job on the worker thread; false when it could not do its work.
+    bool InitInstance();
+    int ExitInstance();
+
+    // The file the transfer writes: the target, or the intermediate file before a conversion.
+    QString TransferPath() const;
+
+    // After the thread has finished: what InitInstance returned, and why it failed.
+    bool Succeeded() const { return m_bSucceeded; }
+    QString ErrorText() const { return m_strError; }
+    // True once run() has returned; unlike isFinished() it is already true when finished()
+    // reaches another thread.
+    bool HasEnded() const { return m_bEnded.load(std::memory_order_acquire); }
+
+protected:
+    void run() override;
+
+private:
+    enum class Outcome { Completed, Cancelled, Failed };
+    Outcome TransferFile();
+
+    bool m_bSucceeded = false;
+    QString m_strError;
+    std::atomic<bool> m_bEnded{false};
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// One HTTP(S) GET through libcurl that streams the final response's body to the caller.
+// Redirects are followed, proxies come from the environment, certificates are verified.
+class CCurlTransfer final {
+public:
+    // The final response's status line and length, known before its first body byte.
+    struct Head {
+        long status = 0;
+        qint64 contentLength = -1; // -1 when the response gives none
+    };
+
+    struct Result {
+        enum class Status {
+            Completed, // the whole body was handed over
+            Stopped,   // a handler or the abort check ended the transfer
+            Failed,    // the network failed: no connection, a cut-short body, a bad address
+        };
+        Status status = Status::Failed;
+        bool headSeen = false;
+        Head head;
+        QString error; // names the address and what went wrong, for Failed
+    };
+
+    using HeadHandler = std::function<bool(const Head&)>;             // false: take no body
+    using BodyHandler = std::function<bool(const char*, qsizetype)>; // false: stop
+    using AbortCheck = std::function<bool()>; // true: stop, also while the server is silent
+
+    explicit CCurlTransfer(QString url);
+
+    void SetUserAgent(const QByteArray& agent) { m_userAgent = agent; }
+    void SetConnectTimeoutMs(long ms) { m_connectTimeoutMs = ms; }
+    void AddHeader(const QByteArray& line) { m_headers.append(line); }
+
+    Result Get(const HeadHandler& onHead, const BodyHandler& onBody, const AbortCheck& aborted);
+
+private:
+    QString m_url;
+    QByteArray m_userAgent;
+    QList<QByteArray> m_headers;
+    long m_connectTimeoutMs = 0;
+};

@@ -1,0 +1,357 @@
+#include "downloadlist/downloadlistmodel.h"
+#include "downloadlist/outputwnd.h"
+#include "engine/downloadthread.h"
+#include "tests/support/scriptedhttpserver.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Model = CDownloadListModel;
+using Reply = CScriptedHttpServer::Reply;
+Q_DECLARE_METATYPE(Reply)
+
+namespace {
+
+constexpr int kJobTimeoutMs = 20000;
+
+QByteArray Pattern(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char('A' + (i * 7 + i / 251) % 26);
+    return bytes;
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestDownloadThread final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void transfer_data();
+    void transfer();
+    void connectionRefusedFails();
+    void unwritableTargetFails_data();
+    void unwritableTargetFails();
+    void requestIsTheAddressUnchanged();
+    void conversionJobWritesTheIntermediateFile();
+    void cancelMidTransferKeepsThePartialFile();
+    void cancelWhileTheServerIsSilent_data();
+    void cancelWhileTheServerIsSilent();
+    void twoJobsAtOnce();
+    void finishedJobIsReleasedOnceItsRowIsGone();
+    void paneDestroyedWhileAJobRuns();
+    void transferFromPythonHttpServer();
+
+private:
+    // Adds a row for a new job and starts it in the pane, as the Download Video command does.
+    QPointer<CDownloadThread> Start(const QString& url, const QString& path, bool convert = false);
+    QStringList Cells(const CDownloadThread* job) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<CScriptedHttpServer> m_server;
+    std::unique_ptr<COutputWnd> m_pane;
+};
+
+void TestDownloadThread::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_server = std::make_unique<CScriptedHttpServer>();
+    m_pane = std::make_unique<COutputWnd>();
+}
+
+void TestDownloadThread::cleanup()
+{
+    m_pane.reset();
+    m_server.reset();
+    m_dir.reset();
+}
+
+QPointer<CDownloadThread> TestDownloadThread::Start(const QString& url, const QString& path,
+                                                    bool convert)
+{
+    auto job = std::make_unique<CDownloadThread>();
+    job->m_strUrl = url;
+    job->m_strPath = path;
+    job->m_pOutputWnd = m_pane.get();
+    job->m_bConvert = convert;
+    job->m_nFormat = convert ? 7 : 0;
+    m_pane->AddJobRow(job.get(), QFileInfo(path).fileName(), path);
+    QPointer<CDownloadThread> started(job.get());
+    m_pane->StartJob(std::move(job));
+    return started;
+}
+
+QStringList TestDownloadThread::Cells(const CDownloadThread* job) const
+{
+    const int row = m_pane->FindJobRow(job);
+    QStringList cells;
+    for (int c = Model::Status; c <= Model::Speed; ++c)
+        cells << m_pane->Rows()->CellText(row, c);
+    return cells;
+}
+
+void TestDownloadThread::transfer_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::addColumn<QStringList>("cells"); // Status, Progress, Size, Downloaded, Speed
+    QTest::addColumn<QByteArray>("file");   // null: no file may exist
+
+    const QByteArray body = Pattern(5000);
+    QTest::newRow("body with a length")
+        << Reply(CScriptedHttpServer::Ok(body))
+        << QStringList{"Completed", "100%", "4.9KB", "4.9KB", ""} << body;
+    QTest::newRow("Content-Length 0: empty file, nothing to show but completion")
+        << Reply(CScriptedHttpServer::Ok(QByteArray("")))
+        << QStringList{"Completed", "100%", "", "", ""} << QByteArray("");
+    QTest::newRow("no Content-Length: no file")
+        << Reply(CScriptedHttpServer::WithoutLength(body))
+        << QStringList{"Failed", "", "", "", ""} << QByteArray();
+    QTest::newRow("404 with a body: no file")
+        << Reply(CScriptedHttpServer::Status(404, "Not Found", "<html>gone</html>"))
+        << QStringList{"Failed", "", "", "", ""} << QByteArray();
+    Reply cut = CScriptedHttpServer::Ok(body);
+    cut.cutAfter = 1500;
+    QTest::newRow("cut short: partial file stays")
+        << cut << QStringList{"Failed", "30%", "4.9KB", "1.5KB", ""} << body.left(1500);
+    Reply drip = CScriptedHttpServer::Ok(body);
+    drip.dripBytes = 700;
+    drip.dripDelayMs = 5;
+    QTest::newRow("slow drip in odd pieces")
+        << drip << QStringList{"Completed", "100%", "4.9KB", "4.9KB", ""} << body;
+}
+
+void TestDownloadThread::transfer()
+{
+    QFETCH(Reply, reply);
+    QFETCH(QStringList, cells);
+    QFETCH(QByteArray, file);
+
+    m_server->Route("/get_video", reply);
+    // Through a redirect, as the site may send one; the final response is what counts.
+    m_server->Route("/watch", CScriptedHttpServer::Redirect(
+                                  m_server->Url("/get_video?video_id=v&t=x").toLatin1()));
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    const QPointer<CDownloadThread> job = Start(m_server->Url("/watch"), path);
+
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(Cells(job), cells);
+    QCOMPARE(job->Succeeded(), cells.constFirst() == "Completed");
+    QCOMPARE(QFile::exists(path), !file.isNull());
+    if (!file.isNull())
+        QCOMPARE(FileBytes(path), file);
+}
+
+void TestDownloadThread::connectionRefusedFails()
+{
+    const quint16 closedPort = CScriptedHttpServer().Port();
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    const QPointer<CDownloadThread> job =
+        Start(QStringLiteral("http://127.0.0.1:%1/get_video").arg(closedPort), path);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(Cells(job).constFirst(), QStringLiteral("Failed"));
+    QVERIFY(!job->Succeeded());
+    QVERIFY(job->ErrorText().contains(QString::number(closedPort)));
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestDownloadThread::unwritableTargetFails_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("folder does not exist") << QStringLiteral("missing/clip.flv");
+    // The device accepts the file but no byte.
+    QTest::newRow("disk full") << QStringLiteral("/dev/full");
+}
+
+void TestDownloadThread::unwritableTargetFails()
+{
+    QFETCH(QString, path);
+    if (path.startsWith(u'/') && !QFile::exists(path))
+        QSKIP("no such device here");
+    const QString target = path.startsWith(u'/') ? path : m_dir->filePath(path);
+    m_server->Route("/get_video", CScriptedHttpServer::Ok(Pattern(100000)));
+    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), target);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(Cells(job).constFirst(), QStringLiteral("Failed"));
+    QVERIFY(!job->Succeeded());
+}
+
+void TestDownloadThread::requestIsTheAddressUnchanged()
+{
+    m_server->Route("/get_video", CScriptedHttpServer::Ok("flv"));
+    const QPointer<CDownloadThread> job = Start(
+        m_server->Url("/get_video?video_id=a%20b&t=T+1/="), m_dir->filePath("clip.flv"));
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    const QList<QByteArray> requests = m_server->Requests();
+    QCOMPARE(requests.size(), 1);
+    QVERIFY2(requests[0].startsWith("GET /get_video?video_id=a%20b&t=T+1/= HTTP/1.1\r\n"),
+             requests[0].constData());
+    QVERIFY2(requests[0].contains("\r\nUser-Agent: Quillmoor\r\n"), requests[0].constData());
+}
+
+void TestDownloadThread::conversionJobWritesTheIntermediateFile()
+{
+    const QByteArray body = Pattern(3000);
+    m_server->Route("/get_video", CScriptedHttpServer::Ok(body));
+    const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
+    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path, true);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(FileBytes(path + ".flv"), body);
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestDownloadThread::cancelMidTransferKeepsThePartialFile()
+{
+    Reply drip = CScriptedHttpServer::Ok(Pattern(1 << 20));
+    drip.dripBytes = 4096;
+    drip.dripDelayMs = 10;
+    m_server->Route("/get_video", drip);
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
+
+    QTRY_VERIFY_WITH_TIMEOUT(Cells(job).value(0) == QStringLiteral("Downloading") &&
+                                 Cells(job).value(3) != QStringLiteral("0KB"),
+                             kJobTimeoutMs);
+    job->m_bCancel = true;
+    QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(m_pane->FindJobRow(job), -1);
+    const qint64 kept = QFileInfo(path).size();
+    QVERIFY2(kept > 0 && kept < (1 << 20), qPrintable(QString::number(kept)));
+    QCOMPARE(FileBytes(path), Pattern(1 << 20).left(kept));
+    QTRY_COMPARE(m_pane->Rows()->rowCount(), 0);
+}
+
+void TestDownloadThread::cancelWhileTheServerIsSilent_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::addColumn<QString>("statusBeforeCancel");
+
+    Reply afterHead = CScriptedHttpServer::Ok(Pattern(100));
+    afterHead.silenceMs = 60000;
+    QTest::newRow("silent after the header block") << afterHead << "Downloading";
+    Reply beforeHead = CScriptedHttpServer::Ok(Pattern(100));
+    beforeHead.headDelayMs = 60000;
+    QTest::newRow("silent before answering") << beforeHead << "Starting";
+}
+
+void TestDownloadThread::cancelWhileTheServerIsSilent()
+{
+    QFETCH(Reply, reply);
+    QFETCH(QString, statusBeforeCancel);
+
+    m_server->Route("/get_video", reply);
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
+    QTRY_COMPARE_WITH_TIMEOUT(Cells(job).constFirst(), statusBeforeCancel, kJobTimeoutMs);
+    QTest::qWait(300);
+    job->m_bCancel = true;
+    // The server would stay silent for a minute; the job must not wait for it.
+    QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), 10000);
+    QCOMPARE(m_pane->FindJobRow(job), -1);
+}
+
+void TestDownloadThread::twoJobsAtOnce()
+{
+    Reply first = CScriptedHttpServer::Ok(Pattern(64 * 1024));
+    first.dripBytes = 8192;
+    first.dripDelayMs = 10;
+    Reply second = first;
+    second.body = Pattern(48 * 1024 + 3);
+    second.head = CScriptedHttpServer::Ok(second.body).head;
+    m_server->Route("/one", first);
+    m_server->Route("/two", second);
+    const QString one = m_dir->filePath(QStringLiteral("one.flv"));
+    const QString two = m_dir->filePath(QStringLiteral("two.flv"));
+    const QPointer<CDownloadThread> a = Start(m_server->Url("/one"), one);
+    const QPointer<CDownloadThread> b = Start(m_server->Url("/two"), two);
+
+    QTRY_VERIFY_WITH_TIMEOUT(a->HasEnded() && b->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(Cells(a), (QStringList{"Completed", "100%", "64.0KB", "64.0KB", ""}));
+    QCOMPARE(Cells(b), (QStringList{"Completed", "100%", "48.0KB", "48.0KB", ""}));
+    QCOMPARE(FileBytes(one), first.body);
+    QCOMPARE(FileBytes(two), second.body);
+}
+
+void TestDownloadThread::finishedJobIsReleasedOnceItsRowIsGone()
+{
+    m_server->Route("/get_video", CScriptedHttpServer::Ok("flv"));
+    Reply silent = CScriptedHttpServer::Ok("flv");
+    silent.silenceMs = 60000;
+    m_server->Route("/silent", silent);
+    const QPointer<CDownloadThread> kept = Start(m_server->Url("/get_video"), m_dir->filePath("a"));
+    const QPointer<CDownloadThread> cancelled = Start(m_server->Url("/silent"), m_dir->filePath("b"));
+    QTRY_VERIFY_WITH_TIMEOUT(kept->HasEnded(), kJobTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Cells(cancelled).constFirst(), QStringLiteral("Downloading"),
+                              kJobTimeoutMs);
+    cancelled->m_bCancel = true;
+
+    // The cancelled job loses its row and, with nothing left to reach it, its object.
+    QTRY_VERIFY_WITH_TIMEOUT(cancelled.isNull(), kJobTimeoutMs);
+    QVERIFY(!kept.isNull());
+    QCOMPARE(m_pane->Jobs(), std::vector<const CDownloadThread*>{kept.data()});
+    QCOMPARE(Cells(kept).constFirst(), QStringLiteral("Completed"));
+}
+
+void TestDownloadThread::paneDestroyedWhileAJobRuns()
+{
+    Reply drip = CScriptedHttpServer::Ok(Pattern(1 << 20));
+    drip.dripBytes = 1024;
+    drip.dripDelayMs = 10;
+    m_server->Route("/get_video", drip);
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
+    QTRY_COMPARE_WITH_TIMEOUT(Cells(job).constFirst(), QStringLiteral("Downloading"), kJobTimeoutMs);
+
+    m_pane.reset();
+    // The job went with the pane, after its worker had stopped; what it wrote stays.
+    QVERIFY(job.isNull());
+    QVERIFY(QFileInfo(path).size() < (1 << 20));
+    m_pane = std::make_unique<COutputWnd>();
+}
+
+void TestDownloadThread::transferFromPythonHttpServer()
+{
+    const QByteArray body = Pattern(200 * 1024 + 17);
+    QTemporaryDir served;
+    {
+        QFile video(served.filePath(QStringLiteral("video.flv")));
+        QVERIFY(video.open(QIODevice::WriteOnly));
+        video.write(body);
+    }
+    QProcess python;
+    python.setWorkingDirectory(served.path());
+    python.setProcessChannelMode(QProcess::MergedChannels);
+    python.start(QStringLiteral("python3"),
+                 {"-u", "-m", "http.server", "--bind", "127.0.0.1", "0"});
+    if (!python.waitForStarted())
+        QSKIP("python3 is not installed");
+    QString port;
+    const QRegularExpression serving(QStringLiteral("port (\\d+)"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (port = serving.match(QString::fromLatin1(python.peek(4096))).captured(1), !port.isEmpty()),
+        kJobTimeoutMs);
+
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    const QPointer<CDownloadThread> job =
+        Start(QStringLiteral("http://127.0.0.1:%1/video.flv").arg(port), path);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(Cells(job), (QStringList{"Completed", "100%", "200.0KB", "200.0KB", ""}));
+    QCOMPARE(FileBytes(path), body);
+    python.kill();
+    python.waitForFinished();
+}
+
+QTEST_MAIN(TestDownloadThread)
+#include "tst_downloadthread.moc"
