@@ -3,7 +3,6 @@
 #include "capture/pagetext.h"
 #include "res/stringtable.h"
 
-#include <QMutexLocker>
 
 #include <climits>
 
@@ -65,7 +64,7 @@ int CDownloadListModel::FindJobRowLocked(const CDownloadThread* job) const
 
 int CDownloadListModel::FindJobRow(const CDownloadThread* job) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     return FindJobRowLocked(job);
 }
 
@@ -76,14 +75,14 @@ void CDownloadListModel::AddJobRow(CDownloadThread* job, const QString& name,
         return;
     // Only the UI thread inserts or erases rows, so the count cannot change between the two
     // locked sections; workers only write fields.
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     int row = FindJobRowLocked(job);
     const bool isNew = row < 0;
     if (isNew) {
         row = int(m_rows.size());
         lock.unlock();
         beginInsertRows({}, row, row);
-        lock.relock();
+        lock.lock();
         m_rows.push_back(Row{.job = job});
     }
     Row& r = m_rows[size_t(row)];
@@ -100,7 +99,7 @@ void CDownloadListModel::AddJobRow(CDownloadThread* job, const QString& name,
 bool CDownloadListModel::IsPathListed(const QString& path) const
 {
     const QString wanted = FoldAsciiCase(path);
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     for (const Row& r : m_rows) {
         if (r.job && FoldAsciiCase(r.path) == wanted)
             return true;
@@ -110,7 +109,7 @@ bool CDownloadListModel::IsPathListed(const QString& path) const
 
 QString CDownloadListModel::CellText(int row, int column) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     if (row < 0 || size_t(row) >= m_rows.size())
         return {};
     return CellTextLocked(m_rows[size_t(row)], column);
@@ -119,7 +118,7 @@ QString CDownloadListModel::CellText(int row, int column) const
 std::vector<CDownloadThread*> CDownloadListModel::ListedJobs() const
 {
     std::vector<CDownloadThread*> jobs;
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     for (const Row& r : m_rows) {
         if (r.job)
             jobs.push_back(r.job);
@@ -152,7 +151,7 @@ QString CDownloadListModel::CellTextLocked(const Row& row, int column) const
 template <typename Update>
 void CDownloadListModel::UpdateJobRow(const CDownloadThread* job, Update&& update)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     const int row = FindJobRowLocked(job);
     if (row < 0)
         return;
@@ -183,7 +182,7 @@ void CDownloadListModel::StartRefreshTimer()
 
 void CDownloadListModel::Refresh()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     const int first = m_changedFirst;
     const int last = std::min(m_changedLast, int(m_rows.size()) - 1);
     const bool removal = m_removalPending;
@@ -198,7 +197,7 @@ void CDownloadListModel::Refresh()
         return;
     // Erase the rows that workers emptied, one block of neighbours at a time.
     for (int i = rowCount() - 1; i >= 0;) {
-        lock.relock();
+        lock.lock();
         if (m_rows[size_t(i)].job) {
             lock.unlock();
             --i;
@@ -209,7 +208,7 @@ void CDownloadListModel::Refresh()
             --begin;
         lock.unlock();
         beginRemoveRows({}, begin, i);
-        lock.relock();
+        lock.lock();
         m_rows.erase(m_rows.begin() + begin, m_rows.begin() + i + 1);
         lock.unlock();
         endRemoveRows();
@@ -280,7 +279,7 @@ void CDownloadListModel::ShowFailed(const CDownloadThread* job)
 
 void CDownloadListModel::RemoveJobRow(const CDownloadThread* job)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     const int row = FindJobRowLocked(job);
     if (row < 0)
         return;
@@ -295,7 +294,7 @@ int CDownloadListModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     return int(m_rows.size());
 }
 
@@ -308,7 +307,7 @@ QVariant CDownloadListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() >= ColumnCount)
         return {};
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     if (size_t(index.row()) >= m_rows.size())
         return {};
     const Row& row = m_rows[size_t(index.row())];

@@ -3,9 +3,9 @@
 #include "engine/jobrows.h"
 
 #include <QAbstractTableModel>
-#include <QMutex>
 #include <QTimer>
 
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -85,7 +85,7 @@ private:
     void NoteChangeLocked(int row);
     void StartRefreshTimer();
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     std::vector<Row> m_rows;
     // What changed since the views were last told; guarded by m_mutex.
     int m_changedFirst = -1;

@@ -18,6 +18,7 @@ public:
     // Bytes handed to the row and the file at a time.
     static constexpr qsizetype kPieceSize = 512;
     static constexpr char kUserAgent[] = "Quillmoor";
+    static constexpr int kWorkerNice = 5;
 
     explicit CDownloadThread(QObject* parent = nullptr);
     // Cancels a running transfer and waits for the thread.

@@ -134,6 +134,8 @@ CCurlTransfer::Result CCurlTransfer::Get(const HeadHandler& onHead, const BodyHa
         curl_easy_setopt(e, CURLOPT_USERAGENT, m_userAgent.constData());
     if (headers)
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+    if (m_receiveBufferSize > 0)
+        curl_easy_setopt(e, CURLOPT_BUFFERSIZE, m_receiveBufferSize);
     if (m_connectTimeoutMs > 0)
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, m_connectTimeoutMs);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);

@@ -36,6 +36,8 @@ public:
 
     void SetUserAgent(const QByteArray& agent) { m_userAgent = agent; }
     void SetConnectTimeoutMs(long ms) { m_connectTimeoutMs = ms; }
+    // How much libcurl reads from the socket at a time, so a bulk transfer costs few calls.
+    void SetReceiveBufferSize(long bytes) { m_receiveBufferSize = bytes; }
     void AddHeader(const QByteArray& line) { m_headers.append(line); }
 
     Result Get(const HeadHandler& onHead, const BodyHandler& onBody, const AbortCheck& aborted);
@@ -45,4 +47,5 @@ private:
     QByteArray m_userAgent;
     QList<QByteArray> m_headers;
     long m_connectTimeoutMs = 0;
+    long m_receiveBufferSize = 0;
 };

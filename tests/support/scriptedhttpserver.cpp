@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -131,6 +132,8 @@ bool CScriptedHttpServer::SendAll(int socket, const char* data, qint64 size)
 
 void CScriptedHttpServer::Serve(int socket)
 {
+    if (const int nice = m_connectionNice; nice != 0)
+        setpriority(PRIO_PROCESS, id_t(gettid()), nice);
     QByteArray request;
     char buffer[4096];
     while (!request.contains("\r\n\r\n") && request.size() < 65536) {

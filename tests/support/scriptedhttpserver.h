@@ -42,6 +42,10 @@ public:
     QString HostAndPort() const;
     QString Url(const QString& pathAndQuery) const;
 
+    // Runs the connection threads at this nice value, so that a benchmark's server, which stands
+    // for a remote host, does not take the processors from the program being measured.
+    void SetConnectionNice(int nice) { m_connectionNice = nice; }
+
     // Paths are matched without their query; an unknown path gets a 404.
     void Route(const QByteArray& path, const Reply& reply);
     // The request heads received so far, in order.
@@ -56,6 +60,7 @@ private:
     int m_listener = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_connectionNice{0};
     std::thread m_acceptThread;
     mutable std::mutex m_mutex;
     QMap<QByteArray, Reply> m_routes;
