@@ -27,7 +27,7 @@ COutputWnd::~COutputWnd()
 {
     // Workers report into this pane; none may run once it is gone.
     for (const auto& job : m_jobs)
-        job->m_bCancel.store(true, std::memory_order_relaxed);
+        job->RequestStop();
     for (const auto& job : m_jobs)
         job->wait();
     m_jobs.clear();

@@ -61,3 +61,20 @@ const char* PresetTemplate(int format)
 }
 
 } // namespace Converter
+
+namespace Converter {
+
+QStringList PresetArguments(int format, const QString& input, const QString& output)
+{
+    QStringList arguments = QString::fromLatin1(PresetTemplate(format)).split(u' ');
+    arguments.removeFirst(); // the program's name
+    const QString* paths[] = {&input, &output};
+    int next = 0;
+    for (QString& argument : arguments) {
+        if (argument == QLatin1String("\"%s\"") && next < 2)
+            argument = *paths[next++];
+    }
+    return arguments;
+}
+
+} // namespace Converter

@@ -23,4 +23,9 @@ bool IsPresent(const QString& folder);
 // Any value outside 1 to 7 gets the Xvid preset.
 const char* PresetTemplate(int format);
 
+// The preset's command line as the converter's arguments (without the program name): the
+// template split at its blanks, each quoted "%s" becoming exactly one argument, the input
+// first. No shell sees them, so any character in a path reaches the converter as it is.
+QStringList PresetArguments(int format, const QString& input, const QString& output);
+
 } // namespace Converter

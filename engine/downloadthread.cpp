@@ -1,10 +1,16 @@
 #include "engine/downloadthread.h"
 
+#include "engine/conversionprogress.h"
+#include "engine/converter.h"
 #include "engine/jobrows.h"
 #include "net/curltransfer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+
+#include <chrono>
+#include <mutex>
 
 #include <algorithm>
 
@@ -16,6 +22,12 @@
 namespace {
 
 constexpr qsizetype kWriteBufferSize = 256 * 1024;
+constexpr qint64 kConverterChunk = 1024;
+constexpr auto kStopPoll = std::chrono::milliseconds(100);
+constexpr int kConverterStopMs = 3000;
+
+// Held while a converter runs, so that conversions run one at a time in the whole program.
+std::timed_mutex g_csConversion;
 
 // Gathers the pieces into large writes: a system call per 512-byte piece would cap the
 // transfer far below what the network gives.
@@ -47,8 +59,14 @@ CDownloadThread::CDownloadThread(QObject* parent) : QThread(parent) {}
 
 CDownloadThread::~CDownloadThread()
 {
-    m_bCancel.store(true, std::memory_order_relaxed);
+    RequestStop();
     wait();
+}
+
+void CDownloadThread::RequestStop()
+{
+    m_bStop.store(true, std::memory_order_relaxed);
+    m_bCancel.store(true, std::memory_order_relaxed);
 }
 
 void CDownloadThread::run()
@@ -80,9 +98,80 @@ bool CDownloadThread::InitInstance()
 {
     const Outcome outcome = TransferFile();
     // A cancelled or failed transfer ends the job: the user stopped it, or there is nothing
-    // whole to convert. The conversion stage is not part of this build yet, so a conversion job
-    // keeps its intermediate file.
-    return outcome != Outcome::Failed;
+    // whole to convert. Its intermediate file stays.
+    if (outcome != Outcome::Completed)
+        return outcome == Outcome::Cancelled;
+    return m_bConvert ? ConvertVideo() : true;
+}
+
+bool CDownloadThread::ConvertVideo()
+{
+    if (m_pOutputWnd)
+        m_pOutputWnd->ShowConversionQueued(this);
+    const QString intermediate = TransferPath();
+    const QString folder =
+        m_strConverterFolder.isEmpty() ? Converter::ProgramFolder() : m_strConverterFolder;
+    const QString program = folder + u'/' + Converter::ExecutableName();
+
+    std::unique_lock turn(g_csConversion, std::defer_lock);
+    while (!turn.try_lock_for(kStopPoll)) {
+        if (Stopping())
+            return false;
+    }
+
+    // No shell: each preset argument, and each path, reaches the converter whole. Standard input
+    // is a pipe that is never written; standard error joins standard output.
+    QProcess converter;
+    converter.setProcessChannelMode(QProcess::MergedChannels);
+    converter.start(program, Converter::PresetArguments(m_nFormat, intermediate, m_strPath));
+    if (!converter.waitForStarted(-1)) {
+        m_strError = QStringLiteral("%1: %2").arg(program, converter.errorString());
+        if (m_pOutputWnd)
+            m_pOutputWnd->ShowFailed(this);
+        return false;
+    }
+
+    CConversionProgress progress;
+    for (;;) {
+        // Read the state first: once the converter has ended, all it wrote is in the buffer.
+        const bool running = converter.state() != QProcess::NotRunning;
+        while (converter.bytesAvailable() > 0) {
+            const QByteArray chunk = converter.read(kConverterChunk);
+            for (const auto& [total, current] : progress.Feed(QString::fromLocal8Bit(chunk))) {
+                if (m_pOutputWnd)
+                    m_pOutputWnd->ShowConversionProgress(this, total, current);
+            }
+        }
+        if (!running)
+            break;
+        if (Stopping()) {
+            // The program is ending: the converter must not run on alone.
+            converter.terminate();
+            if (!converter.waitForFinished(kConverterStopMs))
+                converter.kill();
+            converter.waitForFinished(-1);
+            m_strError = QStringLiteral("%1: stopped").arg(program);
+            return false;
+        }
+        converter.waitForReadyRead(int(kStopPoll.count()));
+    }
+    turn.unlock();
+
+    const bool converted = converter.exitStatus() == QProcess::NormalExit &&
+                           converter.exitCode() == 0 && QFile::exists(m_strPath);
+    if (!converted) {
+        // The download is not lost: the intermediate file stays for another try.
+        m_strError = QStringLiteral("%1 %2: exit status %3")
+                         .arg(program, m_strPath)
+                         .arg(converter.exitStatus() == QProcess::NormalExit ? converter.exitCode() : -1);
+        if (m_pOutputWnd)
+            m_pOutputWnd->ShowFailed(this);
+        return false;
+    }
+    if (m_pOutputWnd)
+        m_pOutputWnd->ShowConversionCompleted(this);
+    QFile::remove(intermediate);
+    return true;
 }
 
 CDownloadThread::Outcome CDownloadThread::TransferFile()

@@ -7,9 +7,10 @@
 
 class CJobRows;
 
-// One download job and the worker thread that runs it: an HTTP transfer into the target file
-// (or into the intermediate ".flv" file when a conversion follows). Create it, set the inputs,
-// add its row, then start() it; the inputs are not written again after that.
+// One download job and the worker thread that runs it: an HTTP transfer into the target file,
+// or into the intermediate ".flv" file that the converter then turns into the target. Create
+// it, set the inputs, add its row, then start() it; the inputs are not written again after
+// that. Conversions run one at a time in the whole program.
 class CDownloadThread final : public QThread {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CDownloadThread)
@@ -21,7 +22,7 @@ public:
     static constexpr int kWorkerNice = 5;
 
     explicit CDownloadThread(QObject* parent = nullptr);
-    // Cancels a running transfer and waits for the thread.
+    // Stops the job (see RequestStop) and waits for the thread.
     ~CDownloadThread() override;
 
     // Set by the user interface to stop the transfer; the worker sees it within about a second,
@@ -33,10 +34,19 @@ public:
     CJobRows* m_pOutputWnd = nullptr;
     bool m_bConvert = false;
     int m_nFormat = 0;
+    // The folder that holds the converter; the program's own folder when empty.
+    QString m_strConverterFolder;
 
     // Runs the whole job on the worker thread; false when it could not do its work.
     bool InitInstance();
     int ExitInstance();
+    // Turns the intermediate file into the target with the converter; false when the
+    // converter could not be started, failed, or was stopped.
+    bool ConvertVideo();
+
+    // For the program's end: stops the transfer, and a running converter, as soon as possible.
+    // What was written so far stays on disk; the row is not touched any more.
+    void RequestStop();
 
     // The file the transfer writes: the target, or the intermediate file before a conversion.
     QString TransferPath() const;
@@ -55,6 +65,9 @@ private:
     enum class Outcome { Completed, Cancelled, Failed };
     Outcome TransferFile();
 
+    bool Stopping() const { return m_bStop.load(std::memory_order_relaxed); }
+
+    std::atomic<bool> m_bStop{false};
     bool m_bSucceeded = false;
     QString m_strError;
     std::atomic<bool> m_bEnded{false};

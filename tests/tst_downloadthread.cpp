@@ -1,6 +1,7 @@
 #include "downloadlist/downloadlistmodel.h"
 #include "downloadlist/outputwnd.h"
 #include "engine/downloadthread.h"
+#include "tests/support/jobfixture.h"
 #include "tests/support/scriptedhttpserver.h"
 
 #include <QFile>
@@ -46,7 +47,6 @@ private slots:
     void unwritableTargetFails_data();
     void unwritableTargetFails();
     void requestIsTheAddressUnchanged();
-    void conversionJobWritesTheIntermediateFile();
     void cancelMidTransferKeepsThePartialFile();
     void cancelWhileTheServerIsSilent_data();
     void cancelWhileTheServerIsSilent();
@@ -56,8 +56,7 @@ private slots:
     void transferFromPythonHttpServer();
 
 private:
-    // Adds a row for a new job and starts it in the pane, as the Download Video command does.
-    QPointer<CDownloadThread> Start(const QString& url, const QString& path, bool convert = false);
+    QPointer<CDownloadThread> Start(const QString& url, const QString& path);
     QStringList Cells(const CDownloadThread* job) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -79,28 +78,14 @@ void TestDownloadThread::cleanup()
     m_dir.reset();
 }
 
-QPointer<CDownloadThread> TestDownloadThread::Start(const QString& url, const QString& path,
-                                                    bool convert)
+QPointer<CDownloadThread> TestDownloadThread::Start(const QString& url, const QString& path)
 {
-    auto job = std::make_unique<CDownloadThread>();
-    job->m_strUrl = url;
-    job->m_strPath = path;
-    job->m_pOutputWnd = m_pane.get();
-    job->m_bConvert = convert;
-    job->m_nFormat = convert ? 7 : 0;
-    m_pane->AddJobRow(job.get(), QFileInfo(path).fileName(), path);
-    QPointer<CDownloadThread> started(job.get());
-    m_pane->StartJob(std::move(job));
-    return started;
+    return StartJob(*m_pane, url, path);
 }
 
 QStringList TestDownloadThread::Cells(const CDownloadThread* job) const
 {
-    const int row = m_pane->FindJobRow(job);
-    QStringList cells;
-    for (int c = Model::Status; c <= Model::Speed; ++c)
-        cells << m_pane->Rows()->CellText(row, c);
-    return cells;
+    return JobCells(*m_pane, job);
 }
 
 void TestDownloadThread::transfer_data()
@@ -199,17 +184,6 @@ void TestDownloadThread::requestIsTheAddressUnchanged()
     QVERIFY2(requests[0].startsWith("GET /get_video?video_id=a%20b&t=T+1/= HTTP/1.1\r\n"),
              requests[0].constData());
     QVERIFY2(requests[0].contains("\r\nUser-Agent: Quillmoor\r\n"), requests[0].constData());
-}
-
-void TestDownloadThread::conversionJobWritesTheIntermediateFile()
-{
-    const QByteArray body = Pattern(3000);
-    m_server->Route("/get_video", CScriptedHttpServer::Ok(body));
-    const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
-    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path, true);
-    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
-    QCOMPARE(FileBytes(path + ".flv"), body);
-    QVERIFY(!QFile::exists(path));
 }
 
 void TestDownloadThread::cancelMidTransferKeepsThePartialFile()

@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
     libcurl4-openssl-dev zlib1g-dev
-    curl python3
+    curl python3 ffmpeg
 )
 
 missing=()

@@ -1,0 +1,213 @@
+#include "downloadlist/downloadlistmodel.h"
+#include "downloadlist/outputwnd.h"
+#include "engine/downloadthread.h"
+#include "engine/outputformat.h"
+#include "tests/support/flvfixture.h"
+#include "tests/support/jobfixture.h"
+#include "tests/support/scriptedhttpserver.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Reply = CScriptedHttpServer::Reply;
+
+namespace {
+
+constexpr int kTimeoutMs = 60000;
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// The conversion stage of a job: one converter at a time, progress from its console, and what
+// stays on disk when it fails. Fake converters are small shell scripts named ffmpeg.
+class TestConversion final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void convertsThroughTheFront();
+    void failedConversionKeepsTheDownload_data();
+    void failedConversionKeepsTheDownload();
+    void conversionsRunOneAtATime();
+    void cancelledTransferIsNotConverted();
+    void formatOutsideTheRangeUsesXvid();
+    void paneDestroyedWhileConverting();
+
+private:
+    // A folder holding a converter script with this body; empty body: no converter at all.
+    QString FakeConverter(const QByteArray& body);
+
+    QTemporaryDir m_fixtures;
+    QByteArray m_flv;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<CScriptedHttpServer> m_server;
+    std::unique_ptr<COutputWnd> m_pane;
+};
+
+void TestConversion::initTestCase()
+{
+    const QString path = m_fixtures.filePath(QStringLiteral("fixture.flv"));
+    const QString error = MakeFlvFixture(path, 5);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    m_flv = ReadFile(path);
+}
+
+void TestConversion::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_server = std::make_unique<CScriptedHttpServer>();
+    m_server->Route("/get_video", CScriptedHttpServer::Ok(m_flv));
+    m_pane = std::make_unique<COutputWnd>();
+}
+
+void TestConversion::cleanup()
+{
+    m_pane.reset();
+    m_server.reset();
+    m_dir.reset();
+}
+
+QString TestConversion::FakeConverter(const QByteArray& body)
+{
+    const QString folder = m_dir->filePath(QStringLiteral("converter"));
+    QDir().mkpath(folder);
+    if (body.isEmpty())
+        return folder;
+    QFile script(folder + QStringLiteral("/ffmpeg"));
+    if (!script.open(QIODevice::WriteOnly))
+        return {};
+    script.write("#!/bin/sh\nd=$(dirname \"$0\")\nfor out; do :; done\n" + body);
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    return folder;
+}
+
+void TestConversion::convertsThroughTheFront()
+{
+    const QString path = m_dir->filePath(QStringLiteral("my clip.mp3"));
+    const QPointer<CDownloadThread> job =
+        StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3),
+                 QStringLiteral(QUILLMOOR_CONVERTER_DIR));
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
+    QVERIFY2(job->Succeeded(), qPrintable(job->ErrorText()));
+    QCOMPARE(JobCells(*m_pane, job).mid(0, 2), (QStringList{"Completed", "100%"}));
+    QVERIFY(qAbs(ProbeDuration(path) - 5.0) < 1.0);
+    QVERIFY(!QFile::exists(path + ".flv"));
+}
+
+void TestConversion::failedConversionKeepsTheDownload_data()
+{
+    QTest::addColumn<QByteArray>("script");
+
+    QTest::newRow("converter missing") << QByteArray();
+    QTest::newRow("converter exits non-zero")
+        << QByteArray("echo '  Duration: 00:00:05.00, start: 0'\n: > \"$out\"\nexit 3\n");
+    QTest::newRow("converter killed") << QByteArray(": > \"$out\"\nkill -9 $$\n");
+    QTest::newRow("no output file") << QByteArray("echo 'time=5.00 done'\nexit 0\n");
+}
+
+void TestConversion::failedConversionKeepsTheDownload()
+{
+    QFETCH(QByteArray, script);
+    const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
+    const QPointer<CDownloadThread> job = StartJob(*m_pane, m_server->Url("/get_video"), path,
+                                                   int(OutputFormat::Mp3), FakeConverter(script));
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
+    QVERIFY(!job->Succeeded());
+    QCOMPARE(JobCells(*m_pane, job).constFirst(), QStringLiteral("Failed"));
+    QCOMPARE(ReadFile(path + ".flv"), m_flv);
+}
+
+void TestConversion::conversionsRunOneAtATime()
+{
+    // mkdir is atomic: a second converter running at the same time leaves a mark.
+    const QString folder = FakeConverter(
+        "mkdir \"$d/running\" 2>/dev/null || echo overlap >> \"$d/overlap\"\n"
+        "echo '  Duration: 00:00:10.00, start: 0.000000, bitrate: 312 kb/s'\n"
+        "i=0\nwhile [ $i -lt 10 ]; do echo \"frame= 1 time=$i.50 bitrate=1\"; sleep 0.1; "
+        "i=$((i+1)); done\n"
+        ": > \"$out\"\nrmdir \"$d/running\"\n");
+    const QPointer<CDownloadThread> a = StartJob(*m_pane, m_server->Url("/get_video"),
+                                                 m_dir->filePath("a.mp3"), 7, folder);
+    const QPointer<CDownloadThread> b = StartJob(*m_pane, m_server->Url("/get_video"),
+                                                 m_dir->filePath("b.mp3"), 7, folder);
+
+    const auto status = [this](const CDownloadThread* job) { return JobCells(*m_pane, job).constFirst(); };
+    QTRY_VERIFY_WITH_TIMEOUT(status(a) == "Converting" || status(b) == "Converting", kTimeoutMs);
+    const bool aFirst = status(a) == "Converting";
+    QCOMPARE(status(aFirst ? b : a), QStringLiteral("Conversion Queued"));
+    QTRY_COMPARE_WITH_TIMEOUT(status(aFirst ? b : a), QStringLiteral("Converting"), kTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(a->HasEnded() && b->HasEnded(), kTimeoutMs);
+    QCOMPARE(JobCells(*m_pane, a).mid(0, 2), (QStringList{"Completed", "100%"}));
+    QCOMPARE(JobCells(*m_pane, b).mid(0, 2), (QStringList{"Completed", "100%"}));
+    QVERIFY(!QFile::exists(folder + "/overlap"));
+    QVERIFY(!QFile::exists(m_dir->filePath("a.mp3.flv")));
+}
+
+void TestConversion::cancelledTransferIsNotConverted()
+{
+    Reply drip = CScriptedHttpServer::Ok(m_flv);
+    drip.dripBytes = 2048;
+    drip.dripDelayMs = 20;
+    m_server->Route("/slow", drip);
+    const QString folder = FakeConverter(": > \"$d/ran\"\n: > \"$out\"\n");
+    const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
+    const QPointer<CDownloadThread> job =
+        StartJob(*m_pane, m_server->Url("/slow"), path, int(OutputFormat::Mp3), folder);
+    QTRY_VERIFY_WITH_TIMEOUT(JobCells(*m_pane, job).value(3) != "0KB" &&
+                                 JobCells(*m_pane, job).constFirst() == "Downloading",
+                             kTimeoutMs);
+    job->m_bCancel = true;
+    QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), kTimeoutMs);
+    QCOMPARE(m_pane->FindJobRow(job), -1);
+    QVERIFY(!QFile::exists(folder + "/ran"));
+    const QByteArray partial = ReadFile(path + ".flv");
+    QVERIFY(!partial.isEmpty() && partial.size() < m_flv.size());
+}
+
+void TestConversion::formatOutsideTheRangeUsesXvid()
+{
+    const QString folder = FakeConverter("for a; do printf '%s\\n' \"$a\"; done > \"$d/args\"\n: > \"$out\"\n");
+    const QString path = m_dir->filePath(QStringLiteral("a \"b\" c.avi"));
+    auto job = std::make_unique<CDownloadThread>();
+    job->m_strUrl = m_server->Url("/get_video");
+    job->m_strPath = path;
+    job->m_pOutputWnd = m_pane.get();
+    job->m_bConvert = true; // with format 0, which the command never produces
+    job->m_strConverterFolder = folder;
+    m_pane->AddJobRow(job.get(), "x", path);
+    const QPointer<CDownloadThread> started(job.get());
+    m_pane->StartJob(std::move(job));
+    QTRY_VERIFY_WITH_TIMEOUT(started->HasEnded(), kTimeoutMs);
+    QVERIFY2(started->Succeeded(), qPrintable(started->ErrorText()));
+    QCOMPARE(QString::fromUtf8(ReadFile(folder + "/args")).split(u'\n', Qt::SkipEmptyParts),
+             (QStringList{"-i", path + ".flv", "-y", "-vcodec", "xvid", "-qscale", "7", "-s",
+                          "320x240", "-b", "200", "-ar", "22050", "-ab", "64", "-ac", "2", path}));
+}
+
+void TestConversion::paneDestroyedWhileConverting()
+{
+    const QString folder = FakeConverter("echo $$ > \"$d/pid\"\necho 'Duration: 00:01:00.00, x'\nexec sleep 60\n");
+    const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
+    const QPointer<CDownloadThread> job =
+        StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
+    QTRY_COMPARE_WITH_TIMEOUT(JobCells(*m_pane, job).constFirst(), QStringLiteral("Converting"), kTimeoutMs);
+    const QByteArray pid = ReadFile(folder + "/pid").trimmed();
+    QVERIFY(!pid.isEmpty());
+
+    m_pane.reset();
+    QVERIFY(job.isNull());
+    QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid)));
+    QCOMPARE(ReadFile(path + ".flv"), m_flv);
+    m_pane = std::make_unique<COutputWnd>();
+}
+
+QTEST_MAIN(TestConversion)
+#include "tst_conversion.moc"
