@@ -1,6 +1,7 @@
 #include "downloadlist/downloadlistmodel.h"
 
 #include "capture/pagetext.h"
+#include "engine/downloadthread.h"
 #include "res/stringtable.h"
 
 
@@ -19,9 +20,8 @@ constexpr quint64 kMiB = 1024 * 1024;
 
 CDownloadListModel::CDownloadListModel(QObject* parent) : QAbstractTableModel(parent)
 {
-    m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &CDownloadListModel::Refresh);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &CDownloadListModel::OnRefreshTick);
 }
 
 QString CDownloadListModel::SizeText(quint64 bytes)
@@ -94,6 +94,8 @@ void CDownloadListModel::AddJobRow(CDownloadThread* job, const QString& name,
         endInsertRows();
     else
         emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    if (!m_refreshTimer.isActive())
+        m_refreshTimer.start();
 }
 
 bool CDownloadListModel::IsPathListed(const QString& path) const
@@ -167,17 +169,20 @@ void CDownloadListModel::NoteChangeLocked(int row)
         m_changedFirst = std::min(m_changedFirst, row);
         m_changedLast = std::max(m_changedLast, row);
     }
-    if (!m_refreshPosted) {
-        m_refreshPosted = true;
-        QMetaObject::invokeMethod(this, &CDownloadListModel::StartRefreshTimer,
-                                  Qt::QueuedConnection);
-    }
 }
 
-void CDownloadListModel::StartRefreshTimer()
+void CDownloadListModel::OnRefreshTick()
 {
-    if (!m_refreshTimer.isActive())
-        m_refreshTimer.start();
+    // Asked before the refresh: a job seen ended here has made its last report already.
+    bool reporting = false;
+    {
+        std::unique_lock lock(m_mutex);
+        reporting = std::any_of(m_rows.begin(), m_rows.end(),
+                                [](const Row& r) { return r.job && !r.job->HasEnded(); });
+    }
+    Refresh();
+    if (!reporting)
+        m_refreshTimer.stop();
 }
 
 void CDownloadListModel::Refresh()
@@ -188,7 +193,6 @@ void CDownloadListModel::Refresh()
     const bool removal = m_removalPending;
     m_changedFirst = m_changedLast = -1;
     m_removalPending = false;
-    m_refreshPosted = false;
     lock.unlock();
 
     if (last >= 0 && first <= last)

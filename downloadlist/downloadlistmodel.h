@@ -12,8 +12,9 @@
 class CDownloadThread;
 
 // The rows of the Download List: one per job, holding the job's latest figures. Workers write
-// the figures under one lock; the cell texts are derived when a view asks, and views learn of
-// changed rows at most every kRefreshMs, so a report per 512-byte piece stays cheap.
+// the figures under one lock; the cell texts are derived when a view asks. While a listed job
+// runs, the UI thread looks for changed rows every kRefreshMs and tells the views, so a report
+// per 512-byte piece stays cheap and no worker ever waits for the UI thread.
 class CDownloadListModel final : public QAbstractTableModel, public CJobRows {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CDownloadListModel)
@@ -83,7 +84,7 @@ private:
     int FindJobRowLocked(const CDownloadThread* job) const;
     QString CellTextLocked(const Row& row, int column) const;
     void NoteChangeLocked(int row);
-    void StartRefreshTimer();
+    void OnRefreshTick();
 
     mutable std::mutex m_mutex;
     std::vector<Row> m_rows;
@@ -91,6 +92,6 @@ private:
     int m_changedFirst = -1;
     int m_changedLast = -1;
     bool m_removalPending = false;
-    bool m_refreshPosted = false;
-    QTimer m_refreshTimer;
+    QTimer m_refreshTimer; // runs while a listed job may still report
+
 };
