@@ -16,12 +16,6 @@ namespace {
 
 constexpr int kTimeoutMs = 60000;
 
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 // The conversion stage of a job: one converter at a time, progress from its console, and what
@@ -57,7 +51,7 @@ void TestConversion::initTestCase()
     const QString path = m_fixtures.filePath(QStringLiteral("fixture.flv"));
     const QString error = MakeFlvFixture(path, 5);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    m_flv = ReadFile(path);
+    m_flv = ReadWholeFile(path);
 }
 
 void TestConversion::init()
@@ -122,7 +116,7 @@ void TestConversion::failedConversionKeepsTheDownload()
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
     QVERIFY(!job->Succeeded());
     QCOMPARE(JobCells(*m_pane, job).constFirst(), QStringLiteral("Failed"));
-    QCOMPARE(ReadFile(path + ".flv"), m_flv);
+    QCOMPARE(ReadWholeFile(path + ".flv"), m_flv);
 }
 
 void TestConversion::conversionsRunOneAtATime()
@@ -168,7 +162,7 @@ void TestConversion::cancelledTransferIsNotConverted()
     QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), kTimeoutMs);
     QCOMPARE(m_pane->FindJobRow(job), -1);
     QVERIFY(!QFile::exists(folder + "/ran"));
-    const QByteArray partial = ReadFile(path + ".flv");
+    const QByteArray partial = ReadWholeFile(path + ".flv");
     QVERIFY(!partial.isEmpty() && partial.size() < m_flv.size());
 }
 
@@ -187,7 +181,7 @@ void TestConversion::formatOutsideTheRangeUsesXvid()
     m_pane->StartJob(std::move(job));
     QTRY_VERIFY_WITH_TIMEOUT(started->HasEnded(), kTimeoutMs);
     QVERIFY2(started->Succeeded(), qPrintable(started->ErrorText()));
-    QCOMPARE(QString::fromUtf8(ReadFile(folder + "/args")).split(u'\n', Qt::SkipEmptyParts),
+    QCOMPARE(QString::fromUtf8(ReadWholeFile(folder + "/args")).split(u'\n', Qt::SkipEmptyParts),
              (QStringList{"-i", path + ".flv", "-y", "-vcodec", "xvid", "-qscale", "7", "-s",
                           "320x240", "-b", "200", "-ar", "22050", "-ab", "64", "-ac", "2", path}));
 }
@@ -199,13 +193,13 @@ void TestConversion::paneDestroyedWhileConverting()
     const QPointer<CDownloadThread> job =
         StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
     QTRY_COMPARE_WITH_TIMEOUT(JobCells(*m_pane, job).constFirst(), QStringLiteral("Converting"), kTimeoutMs);
-    const QByteArray pid = ReadFile(folder + "/pid").trimmed();
+    const QByteArray pid = ReadWholeFile(folder + "/pid").trimmed();
     QVERIFY(!pid.isEmpty());
 
     m_pane.reset();
     QVERIFY(job.isNull());
     QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid)));
-    QCOMPARE(ReadFile(path + ".flv"), m_flv);
+    QCOMPARE(ReadWholeFile(path + ".flv"), m_flv);
     m_pane = std::make_unique<COutputWnd>();
 }
 

@@ -27,12 +27,6 @@ QByteArray Pattern(qsizetype size)
     return bytes;
 }
 
-QByteArray FileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestDownloadThread final : public QObject {
@@ -136,7 +130,7 @@ void TestDownloadThread::transfer()
     QCOMPARE(job->Succeeded(), cells.constFirst() == "Completed");
     QCOMPARE(QFile::exists(path), !file.isNull());
     if (!file.isNull())
-        QCOMPARE(FileBytes(path), file);
+        QCOMPARE(ReadWholeFile(path), file);
 }
 
 void TestDownloadThread::connectionRefusedFails()
@@ -203,7 +197,7 @@ void TestDownloadThread::cancelMidTransferKeepsThePartialFile()
     QCOMPARE(m_pane->FindJobRow(job), -1);
     const qint64 kept = QFileInfo(path).size();
     QVERIFY2(kept > 0 && kept < (1 << 20), qPrintable(QString::number(kept)));
-    QCOMPARE(FileBytes(path), Pattern(1 << 20).left(kept));
+    QCOMPARE(ReadWholeFile(path), Pattern(1 << 20).left(kept));
     QTRY_COMPARE(m_pane->Rows()->rowCount(), 0);
 }
 
@@ -254,8 +248,8 @@ void TestDownloadThread::twoJobsAtOnce()
     QTRY_VERIFY_WITH_TIMEOUT(a->HasEnded() && b->HasEnded(), kJobTimeoutMs);
     QCOMPARE(Cells(a), (QStringList{"Completed", "100%", "64.0KB", "64.0KB", ""}));
     QCOMPARE(Cells(b), (QStringList{"Completed", "100%", "48.0KB", "48.0KB", ""}));
-    QCOMPARE(FileBytes(one), first.body);
-    QCOMPARE(FileBytes(two), second.body);
+    QCOMPARE(ReadWholeFile(one), first.body);
+    QCOMPARE(ReadWholeFile(two), second.body);
 }
 
 void TestDownloadThread::finishedJobIsReleasedOnceItsRowIsGone()
@@ -322,7 +316,7 @@ void TestDownloadThread::transferFromPythonHttpServer()
         Start(QStringLiteral("http://127.0.0.1:%1/video.flv").arg(port), path);
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
     QCOMPARE(Cells(job), (QStringList{"Completed", "100%", "200.0KB", "200.0KB", ""}));
-    QCOMPARE(FileBytes(path), body);
+    QCOMPARE(ReadWholeFile(path), body);
     python.kill();
     python.waitForFinished();
 }

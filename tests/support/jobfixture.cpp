@@ -4,6 +4,7 @@
 #include "downloadlist/outputwnd.h"
 #include "engine/downloadthread.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 QPointer<CDownloadThread> StartJob(COutputWnd& pane, const QString& url, const QString& path,
@@ -29,4 +30,10 @@ QStringList JobCells(const COutputWnd& pane, const CDownloadThread* job)
     for (int c = CDownloadListModel::Status; c <= CDownloadListModel::Speed; ++c)
         cells << pane.Rows()->CellText(row, c);
     return cells;
+}
+
+QByteArray ReadWholeFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -14,3 +14,6 @@ QPointer<CDownloadThread> StartJob(COutputWnd& pane, const QString& url, const Q
 
 // The job's Status, Progress, Size, Downloaded and Speed cells; empty texts once it has no row.
 QStringList JobCells(const COutputWnd& pane, const CDownloadThread* job);
+
+// A file's bytes; empty when it cannot be read.
+QByteArray ReadWholeFile(const QString& path);

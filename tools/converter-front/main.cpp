@@ -69,6 +69,18 @@ bool WriteAll(int fd, const char* data, size_t size)
     return true;
 }
 
+// In a forked child: replaces the process with program, or ends it with 127.
+[[noreturn]] void Exec(const std::string& program, const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    std::fprintf(stderr, "cannot run %s: %s\n", program.c_str(), std::strerror(errno));
+    _exit(127);
+}
+
 // Runs ffmpeg with arguments, returning what it printed on standard output.
 std::string Capture(const std::string& ffmpeg, const std::vector<std::string>& arguments)
 {
@@ -80,13 +92,9 @@ std::string Capture(const std::string& ffmpeg, const std::vector<std::string>& a
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
         close(fds[1]);
-        std::vector<char*> argv{const_cast<char*>(ffmpeg.c_str())};
-        for (const std::string& a : arguments)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        freopen("/dev/null", "w", stderr);
-        execv(ffmpeg.c_str(), argv.data());
-        _exit(127);
+        if (!freopen("/dev/null", "w", stderr))
+            _exit(127);
+        Exec(ffmpeg, arguments);
     }
     close(fds[1]);
     std::string output;
@@ -175,13 +183,7 @@ int main(int argc, char** argv)
         dup2(fds[1], STDERR_FILENO);
         close(fds[0]);
         close(fds[1]);
-        std::vector<char*> childArgv{const_cast<char*>(ffmpeg.c_str())};
-        for (const std::string& a : arguments)
-            childArgv.push_back(const_cast<char*>(a.c_str()));
-        childArgv.push_back(nullptr);
-        execv(ffmpeg.c_str(), childArgv.data());
-        std::fprintf(stderr, "cannot run %s: %s\n", ffmpeg.c_str(), std::strerror(errno));
-        _exit(127);
+        Exec(ffmpeg, arguments);
     }
     g_child = child;
     close(fds[1]);
