@@ -221,6 +221,83 @@ void CDownloadListModel::Refresh()
     emit jobRowsRemoved();
 }
 
+int CDownloadListModel::ClearCompleted()
+{
+    int removed = 0;
+    for (int i = rowCount() - 1; i >= 0; --i) {
+        std::unique_lock lock(m_mutex);
+        const int status = m_rows[size_t(i)].status;
+        if (status != IDS_COMPLETED && status != IDS_CONVERSION_COMPLETED && status != IDS_FAILED)
+            continue;
+        lock.unlock();
+        beginRemoveRows({}, i, i);
+        lock.lock();
+        m_rows.erase(m_rows.begin() + i);
+        lock.unlock();
+        endRemoveRows();
+        ++removed;
+    }
+    if (removed > 0)
+        emit jobRowsRemoved();
+    return removed;
+}
+
+int CDownloadListModel::CancelRows(const QList<int>& rows)
+{
+    int cancelled = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        for (const int i : rows) {
+            if (i < 0 || size_t(i) >= m_rows.size())
+                continue;
+            Row& r = m_rows[size_t(i)];
+            // A job that has ended reports nothing more; its row is left as it is.
+            if (!r.job || r.job->HasEnded() ||
+                (r.status != IDS_STARTING && r.status != IDS_DOWNLOADING))
+                continue;
+            r.status = IDS_CANCELLING;
+            r.job->m_bCancel.store(true, std::memory_order_relaxed);
+            NoteChangeLocked(i);
+            ++cancelled;
+        }
+    }
+    Refresh();
+    return cancelled;
+}
+
+void CDownloadListModel::SortRows(int column, bool ascending)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int> newRowOf;
+    {
+        std::unique_lock lock(m_mutex);
+        std::vector<std::pair<QString, int>> keys;
+        keys.reserve(m_rows.size());
+        for (size_t i = 0; i < m_rows.size(); ++i)
+            keys.emplace_back(CellTextLocked(m_rows[i], column), int(i));
+        std::stable_sort(keys.begin(), keys.end(), [ascending](const auto& a, const auto& b) {
+            const int order = QString::localeAwareCompare(a.first, b.first);
+            return ascending ? order < 0 : order > 0;
+        });
+        std::vector<Row> sorted;
+        sorted.reserve(m_rows.size());
+        newRowOf.resize(m_rows.size());
+        for (size_t i = 0; i < keys.size(); ++i) {
+            sorted.push_back(std::move(m_rows[size_t(keys[i].second)]));
+            newRowOf[size_t(keys[i].second)] = int(i);
+        }
+        m_rows = std::move(sorted);
+        // The views repaint every row after a layout change.
+        m_changedFirst = m_changedLast = -1;
+    }
+    QModelIndexList after;
+    for (const QModelIndex& index : before)
+        after << this->index(newRowOf[size_t(index.row())], index.column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 void CDownloadListModel::ShowDownloadProgress(const CDownloadThread* job, quint64 total,
                                               quint64 received, quint32 elapsedMs)
 {

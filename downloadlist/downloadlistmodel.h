@@ -52,6 +52,17 @@ public:
     // Tells the views of every change so far now, instead of at the next refresh tick.
     void Refresh();
 
+    // Removes the rows that have finished: "Completed" after a download or a conversion, and
+    // "Failed". Their jobs are not touched. Returns how many went.
+    int ClearCompleted();
+    // Marks each of rows that shows "Starting" or "Downloading" as "Cancelling" and sets its
+    // job's cancel flag, in one step against the job's own reports, so a job that completes at
+    // that moment still shows "Completed". Returns how many were marked.
+    int CancelRows(const QList<int>& rows);
+    // Orders the rows by the texts of column as shown, compared as the user's locale sorts
+    // text, case-sensitively; rows with equal texts keep their order.
+    void SortRows(int column, bool ascending);
+
     static QString SizeText(quint64 bytes);
     static QString SpeedText(quint64 received, quint32 elapsedMs);
     static QString PercentText(qint64 percent);

@@ -1,9 +1,17 @@
 #include "downloadlist/outputlist.h"
 
+#include "controls/shelllayer.h"
 #include "downloadlist/downloadlistmodel.h"
 #include "downloadlist/progressdelegate.h"
+#include "res/stringtable.h"
 
+#include <QAction>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QMenu>
+#include <QMessageBox>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,13 +26,21 @@ COutputList::COutputList(QWidget* parent) : QTableView(parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setShowGrid(false);
     setWordWrap(false);
-    setAlternatingRowColors(false);
     verticalHeader()->hide();
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(true);
     setItemDelegateForColumn(CDownloadListModel::Progress, new CProgressDelegate(this));
+
+    m_actClearCompleted = new QAction(QStringLiteral("&Clear Completed"), this);
+    m_actPlayVideo = new QAction(QStringLiteral("Play Video"), this);
+    m_actCancelDownload = new QAction(QStringLiteral("Cancel Download"), this);
+    connect(m_actClearCompleted, &QAction::triggered, this, &COutputList::OnClearCompleted);
+    connect(m_actPlayVideo, &QAction::triggered, this, &COutputList::OnPlayVideo);
+    connect(m_actCancelDownload, &QAction::triggered, this, &COutputList::OnCancelDownload);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &COutputList::OnHeaderClicked);
+    connect(this, &QAbstractItemView::doubleClicked, this, &COutputList::OnDoubleClicked);
 }
 
 void COutputList::SetRows(CDownloadListModel* model)
@@ -32,4 +48,92 @@ void COutputList::SetRows(CDownloadListModel* model)
     setModel(model);
     for (int c = 0; c < CDownloadListModel::ColumnCount; ++c)
         setColumnWidth(c, kColumnWidths[c]);
+}
+
+CDownloadListModel* COutputList::Rows() const
+{
+    return qobject_cast<CDownloadListModel*>(model());
+}
+
+QList<int> COutputList::SelectedRows() const
+{
+    QList<int> rows;
+    if (!selectionModel())
+        return rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int COutputList::FirstSelectedRow() const
+{
+    const QList<int> rows = SelectedRows();
+    return rows.isEmpty() ? -1 : rows.constFirst();
+}
+
+bool COutputList::CanPlayVideo() const
+{
+    const int row = FirstSelectedRow();
+    return row >= 0 && Rows()->CellText(row, CDownloadListModel::Progress)
+                               .compare(QLatin1String("100%"), Qt::CaseInsensitive) == 0;
+}
+
+void COutputList::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_actPlayVideo->setEnabled(CanPlayVideo());
+    QMenu menu(this);
+    menu.addAction(m_actClearCompleted);
+    menu.addAction(m_actPlayVideo);
+    menu.addAction(m_actCancelDownload);
+    setFocus(Qt::PopupFocusReason);
+    menu.exec(event->globalPos());
+}
+
+void COutputList::OnClearCompleted()
+{
+    Rows()->ClearCompleted();
+}
+
+void COutputList::OnPlayVideo()
+{
+    const int row = FirstSelectedRow();
+    if (row < 0) {
+        QMessageBox::warning(this, QString(), LoadResString(IDS_SELECT_VIDEO_FIRST));
+        return;
+    }
+    CShellLayer::Open(Rows()->CellText(row, CDownloadListModel::FullPath));
+}
+
+void COutputList::OnCancelDownload()
+{
+    const QList<int> rows = SelectedRows();
+    if (rows.isEmpty())
+        return;
+    if (QMessageBox::question(this, QString(), LoadResString(IDS_CONFIRM_CANCEL),
+                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    Rows()->CancelRows(rows);
+}
+
+void COutputList::CancelActiveDownloads()
+{
+    QList<int> all;
+    for (int i = 0; i < Rows()->rowCount(); ++i)
+        all << i;
+    Rows()->CancelRows(all);
+}
+
+void COutputList::OnHeaderClicked(int column)
+{
+    m_bSortAscending = column == m_nSortColumn ? !m_bSortAscending : true;
+    m_nSortColumn = column;
+    Rows()->SortRows(column, m_bSortAscending);
+}
+
+void COutputList::OnDoubleClicked(const QModelIndex& index)
+{
+    // A double-click below the last row hits no row: there is nothing to open.
+    if (index.isValid())
+        CShellLayer::Open(Rows()->CellText(index.row(), CDownloadListModel::FullPath));
 }

@@ -3,8 +3,11 @@
 #include <QTableView>
 
 class CDownloadListModel;
+class QAction;
 
-// The table that shows the Download List's rows: whole rows selected, several at a time.
+// The table that shows the Download List's rows, with the user's commands on them: the context
+// menu (Clear Completed, Play Video, Cancel Download), opening a row's file by double-click,
+// and sorting by a header click.
 class COutputList final : public QTableView {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(COutputList)
@@ -13,8 +16,37 @@ public:
     explicit COutputList(QWidget* parent = nullptr);
 
     void SetRows(CDownloadListModel* model);
+    CDownloadListModel* Rows() const;
+
+    // Cancels every transfer that is starting or running, without asking; for the window's close.
+    void CancelActiveDownloads();
+
+    // The commands, as the context menu offers them.
+    QAction* ClearCompletedAction() const { return m_actClearCompleted; }
+    QAction* PlayVideoAction() const { return m_actPlayVideo; }
+    QAction* CancelDownloadAction() const { return m_actCancelDownload; }
+
+    // Play Video is offered when the first selected row's Progress reads "100%".
+    bool CanPlayVideo() const;
+    // The selected row with the lowest index, or -1.
+    int FirstSelectedRow() const;
 
     // The column of the last header click, and its direction.
     int m_nSortColumn = 0;
     bool m_bSortAscending = false;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnClearCompleted();
+    void OnPlayVideo();
+    void OnCancelDownload();
+    void OnHeaderClicked(int column);
+    void OnDoubleClicked(const QModelIndex& index);
+    QList<int> SelectedRows() const;
+
+    QAction* m_actClearCompleted = nullptr;
+    QAction* m_actPlayVideo = nullptr;
+    QAction* m_actCancelDownload = nullptr;
 };

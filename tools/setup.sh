@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libgl-dev
+    qt6-base-dev qt6-svg-dev qt6-webengine-dev libgl-dev
+    xvfb xauth imagemagick fonts-dejavu-core
     libcurl4-openssl-dev zlib1g-dev
     curl python3 ffmpeg
 )

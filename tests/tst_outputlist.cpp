@@ -1,0 +1,295 @@
+#include "controls/shelllayer.h"
+#include "downloadlist/downloadlistmodel.h"
+#include "downloadlist/outputlist.h"
+#include "downloadlist/outputwnd.h"
+#include "engine/downloadthread.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <array>
+
+using Model = CDownloadListModel;
+
+namespace {
+
+constexpr int kRows = 4;
+
+// Puts each row in the state its text names, through the same operations the jobs use.
+void SetStatuses(COutputWnd& pane, std::array<CDownloadThread, kRows>& jobs, const QStringList& statuses)
+{
+    for (int i = 0; i < statuses.size(); ++i) {
+        CDownloadThread* job = &jobs[size_t(i)];
+        pane.AddJobRow(job, QStringLiteral("clip%1.flv").arg(i), QStringLiteral("/v/clip%1.flv").arg(i));
+        const QString& s = statuses[i];
+        if (s == "Downloading" || s == "Cancelling" || s == "Completed" || s.startsWith("Conver"))
+            pane.ShowDownloadProgress(job, 1000, 990, 10);
+        if (s == "Cancelling")
+            pane.Rows()->CancelRows({i});
+        if (s == "Completed" || s.startsWith("Conver"))
+            pane.ShowDownloadCompleted(job);
+        if (s.startsWith("Conver"))
+            pane.ShowConversionQueued(job);
+        if (s == "Converting")
+            pane.ShowConversionProgress(job, 100, 50);
+        if (s == "Failed")
+            pane.ShowFailed(job);
+    }
+}
+
+QStringList Column(const COutputWnd& pane, int column)
+{
+    QStringList texts;
+    for (int i = 0; i < pane.Rows()->rowCount(); ++i)
+        texts << pane.Rows()->CellText(i, column);
+    return texts;
+}
+
+void Select(COutputList* list, const QList<int>& rows)
+{
+    list->clearSelection();
+    for (int row : rows)
+        list->selectionModel()->select(list->model()->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+// Answers the next message box with button; records its text. Returns the recorded texts.
+class MessageBoxAnswer final : public QObject {
+public:
+    explicit MessageBoxAnswer(QMessageBox::StandardButton button) : m_button(button)
+    {
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->button(m_button)->click();
+            }
+        });
+        m_poll.start(10);
+    }
+    QStringList texts;
+
+private:
+    QMessageBox::StandardButton m_button;
+    QTimer m_poll;
+};
+
+} // namespace
+
+class TestOutputList final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void clearCompleted_data();
+    void clearCompleted();
+    void cancelDownload_data();
+    void cancelDownload();
+    void cancelActiveDownloadsOnClose();
+    void cancelLosesToACompletion();
+    void playVideo_data();
+    void playVideo();
+    void doubleClickOpensTheRowsFile();
+    void headerClicksSortByText();
+
+private:
+    std::unique_ptr<COutputWnd> m_pane;
+    std::array<CDownloadThread, kRows> m_jobs;
+    QStringList m_opened;
+};
+
+void TestOutputList::init()
+{
+    for (auto& job : m_jobs)
+        job.m_bCancel = false;
+    m_pane = std::make_unique<COutputWnd>();
+    m_opened.clear();
+    CShellLayer::SetHandler([this](const QString& target) {
+        m_opened << target;
+        return 0;
+    });
+}
+
+void TestOutputList::clearCompleted_data()
+{
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QStringList>("left");
+
+    QTest::newRow("completed rows go, others keep their order")
+        << QStringList{"Completed", "Cancelling", "Completed", "Downloading"}
+        << QStringList{"Cancelling", "Downloading"};
+    QTest::newRow("failed rows are finished too")
+        << QStringList{"Failed", "Converting", "Conversion Queued", "Starting"}
+        << QStringList{"Converting", "Conversion Queued", "Starting"};
+    QTest::newRow("nothing to clear") << QStringList{"Starting"} << QStringList{"Starting"};
+}
+
+void TestOutputList::clearCompleted()
+{
+    QFETCH(QStringList, statuses);
+    QFETCH(QStringList, left);
+    SetStatuses(*m_pane, m_jobs, statuses);
+    QCOMPARE(Column(*m_pane, Model::Status), statuses);
+    m_pane->List()->ClearCompletedAction()->trigger();
+    QCOMPARE(Column(*m_pane, Model::Status), left);
+}
+
+void TestOutputList::cancelDownload_data()
+{
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<int>("questions");
+
+    const QStringList three{"Downloading", "Starting", "Completed"};
+    QTest::newRow("running and starting rows cancelled, asked once")
+        << three << QList<int>{0, 1, 2} << true
+        << QStringList{"Cancelling", "Cancelling", "Completed"} << 1;
+    QTest::newRow("answer No changes nothing") << three << QList<int>{0, 1} << false << three << 1;
+    QTest::newRow("a converting row is asked about, then left alone")
+        << QStringList{"Converting"} << QList<int>{0} << true << QStringList{"Converting"} << 1;
+    QTest::newRow("nothing selected: no question") << three << QList<int>{} << true << three << 0;
+}
+
+void TestOutputList::cancelDownload()
+{
+    QFETCH(QStringList, statuses);
+    QFETCH(QList<int>, selected);
+    QFETCH(bool, yes);
+    QFETCH(QStringList, after);
+    QFETCH(int, questions);
+
+    SetStatuses(*m_pane, m_jobs, statuses);
+    Select(m_pane->List(), selected);
+    MessageBoxAnswer answer(yes ? QMessageBox::Yes : QMessageBox::No);
+    m_pane->List()->CancelDownloadAction()->trigger();
+    QCOMPARE(Column(*m_pane, Model::Status), after);
+    QCOMPARE(answer.texts.size(), questions);
+    if (questions)
+        QCOMPARE(answer.texts.constFirst(),
+                 QStringLiteral("Are you sure you want to cancel the selected download(s)?"));
+    for (int i = 0; i < statuses.size(); ++i)
+        QCOMPARE(m_jobs[size_t(i)].m_bCancel.load(), after[i] == "Cancelling" && statuses[i] != after[i]);
+}
+
+void TestOutputList::cancelActiveDownloadsOnClose()
+{
+    SetStatuses(*m_pane, m_jobs, {"Downloading", "Converting", "Starting", "Conversion Queued"});
+    m_pane->List()->CancelActiveDownloads();
+    QCOMPARE(Column(*m_pane, Model::Status),
+             (QStringList{"Cancelling", "Converting", "Cancelling", "Conversion Queued"}));
+    QVERIFY(m_jobs[0].m_bCancel && !m_jobs[1].m_bCancel && m_jobs[2].m_bCancel && !m_jobs[3].m_bCancel);
+}
+
+void TestOutputList::cancelLosesToACompletion()
+{
+    // The job completes right after the row was marked: the row must not stay "Cancelling".
+    SetStatuses(*m_pane, m_jobs, {"Downloading"});
+    m_pane->List()->CancelActiveDownloads();
+    m_pane->ShowDownloadCompleted(&m_jobs[0]);
+    QCOMPARE(Column(*m_pane, Model::Status), QStringList{"Completed"});
+
+    // A job that has ended reports nothing more: its row is not written through.
+    CDownloadThread ended;
+    ended.m_strUrl = QStringLiteral("http://127.0.0.1:1/");
+    ended.start();
+    QVERIFY(ended.wait(30000));
+    m_pane->AddJobRow(&ended, QStringLiteral("x"), QStringLiteral("/x"));
+    m_pane->List()->CancelActiveDownloads();
+    QCOMPARE(m_pane->Rows()->CellText(1, Model::Status), QStringLiteral("Starting"));
+    m_pane.reset();
+}
+
+void TestOutputList::playVideo_data()
+{
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QStringList>("opened");
+
+    QTest::newRow("99% is not playable")
+        << QStringList{"Downloading"} << QList<int>{0} << false << QStringList{"/v/clip0.flv"};
+    QTest::newRow("100% after the download is playable")
+        << QStringList{"Completed"} << QList<int>{0} << true << QStringList{"/v/clip0.flv"};
+    QTest::newRow("two selected: the upper one plays")
+        << QStringList{"Completed", "Completed"} << QList<int>{1, 0} << true
+        << QStringList{"/v/clip0.flv"};
+    QTest::newRow("the first selected row decides")
+        << QStringList{"Downloading", "Completed"} << QList<int>{0, 1} << false
+        << QStringList{"/v/clip0.flv"};
+    QTest::newRow("nothing selected") << QStringList{"Completed"} << QList<int>{} << false
+                                      << QStringList{};
+}
+
+void TestOutputList::playVideo()
+{
+    QFETCH(QStringList, statuses);
+    QFETCH(QList<int>, selected);
+    QFETCH(bool, enabled);
+    QFETCH(QStringList, opened);
+
+    SetStatuses(*m_pane, m_jobs, statuses);
+    Select(m_pane->List(), selected);
+    QCOMPARE(m_pane->List()->CanPlayVideo(), enabled);
+    MessageBoxAnswer answer(QMessageBox::Ok);
+    m_pane->List()->PlayVideoAction()->trigger();
+    QCOMPARE(m_opened, opened);
+    QCOMPARE(answer.texts, selected.isEmpty() ? QStringList{"Please select a video first."} : QStringList{});
+}
+
+void TestOutputList::doubleClickOpensTheRowsFile()
+{
+    SetStatuses(*m_pane, m_jobs, {"Downloading", "Completed"});
+    m_pane->resize(900, 300);
+    m_pane->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+    COutputList* list = m_pane->List();
+    // A view takes a double-click for a row only after a press on it, as a real mouse sends.
+    const auto doubleClick = [list](QPoint at) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    };
+    doubleClick(list->visualRect(list->model()->index(1, Model::FileName)).center());
+    QCOMPARE(m_opened, QStringList{"/v/clip1.flv"});
+    // Below the last row there is no row and nothing to open.
+    doubleClick(QPoint(5, list->viewport()->height() - 3));
+    QCOMPARE(m_opened, QStringList{"/v/clip1.flv"});
+}
+
+void TestOutputList::headerClicksSortByText()
+{
+    const quint64 sizes[] = {9961472, 10695475, 524288, 1100};
+    for (int i = 0; i < 4; ++i) {
+        m_pane->AddJobRow(&m_jobs[size_t(i)], QStringLiteral("n%1").arg(i), QStringLiteral("/p%1").arg(i));
+        m_pane->ShowDownloadProgress(&m_jobs[size_t(i)], sizes[i], 0, 0);
+    }
+    m_pane->ShowDownloadCompleted(&m_jobs[3]);
+    COutputList* list = m_pane->List();
+    QHeaderView* header = list->horizontalHeader();
+    m_pane->resize(900, 300);
+    m_pane->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+    const auto click = [&](int column) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+    };
+
+    // Texts, not numbers: 10.2MB sorts before 9.5MB.
+    click(Model::Size);
+    QCOMPARE(Column(*m_pane, Model::Size), (QStringList{"1.1KB", "10.2MB", "512.0KB", "9.5MB"}));
+    QCOMPARE(list->m_bSortAscending, true);
+    click(Model::Size);
+    QCOMPARE(Column(*m_pane, Model::Size), (QStringList{"9.5MB", "512.0KB", "10.2MB", "1.1KB"}));
+    click(Model::Status);
+    QCOMPARE(Column(*m_pane, Model::Status),
+             (QStringList{"Completed", "Downloading", "Downloading", "Downloading"}));
+    // Each row still belongs to its job.
+    QCOMPARE(m_pane->Rows()->CellText(m_pane->FindJobRow(&m_jobs[2]), Model::Size), QStringLiteral("512.0KB"));
+}
+
+QTEST_MAIN(TestOutputList)
+#include "tst_outputlist.moc"
