@@ -1,10 +1,13 @@
-#include <cstdio>
+#include "app/quillmoorapp.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    // The download engine and its list are built; the main window that hosts them is not yet.
-    std::printf("Quillmoor %s is built. Its main window is not part of this build yet; "
-                "run tools/test to exercise the download engine.\n",
-                QUILLMOOR_VERSION);
-    return 0;
+    // The web engine shares its rendering context with the widgets.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    CQuillmoorApp app(argc, argv);
+    if (!app.InitInstance())
+        return app.ExitCode();
+    const int status = app.exec();
+    app.ExitInstance();
+    return status;
 }

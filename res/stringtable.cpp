@@ -12,6 +12,8 @@ struct Entry {
 
 // Sorted by id.
 constexpr Entry kStrings[] = {
+    {IDS_OLE_INIT_FAILED,
+     u"OLE initialization failed.  Make sure that the OLE libraries are the correct version."},
     {IDS_FILE_NAME, u"File Name"},
     {IDS_SIZE, u"Size"},
     {IDS_DOWNLOADED, u"Downloaded"},
@@ -29,7 +31,29 @@ constexpr Entry kStrings[] = {
     {IDS_CONVERSION_COMPLETED, u"Completed"},
     {IDS_CONVERSION_QUEUED, u"Conversion Queued"},
     {IDS_FAILED, u"Failed"},
+    {IDS_TOOLBAR_STANDARD, u"Standard"},
+    {IDS_TOOLBAR_CUSTOMIZE, u"Customize..."},
+    {IDR_QUILLMOOR, u"Quillmoor"},
+    {IDS_WINDOWS_MANAGER, u"Windows..."},
+    {IDS_OUTPUT_WND, u"Download List"},
     {IDS_DOWNLOAD_TAB, u"Download"},
+    {ID_VIEW_BACK, u"Go to the previous page\nGo back"},
+    {ID_VIEW_FORWARD, u"Go to the next page\nGo forward"},
+    {ID_VIEW_STOP, u"Stop the current page from loading\nStop"},
+    {ID_VIEW_REFRESH, u"Refresh the contents of the current page\nRefresh"},
+    {ID_FILE_DOWNLOAD_VIDEO, u"Download the video\nDownload"},
+    {AFX_IDS_IDLEMESSAGE, u"Ready"},
+    {ID_FILE_NEW, u"Open a new YouTube Tab\nNew"},
+    {ID_FILE_OPEN, u"Open an existing document\nOpen"},
+    {ID_FILE_CLOSE, u"Close the active document\nClose"},
+    {ID_FILE_SAVE, u"Save the active document\nSave"},
+    {ID_FILE_PRINT, u"Print the active document\nPrint"},
+    {ID_APP_ABOUT, u"Display program information, version number and copyright\nAbout"},
+    {ID_APP_EXIT, u"Quit the application; prompts to save documents\nExit"},
+    {ID_INDICATOR_CAPS, u"CAP"},
+    {ID_INDICATOR_NUM, u"NUM"},
+    {ID_INDICATOR_SCRL, u"SCRL"},
+    {ID_VIEW_STATUS_BAR, u"Show or hide the status bar\nToggle Status Bar"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

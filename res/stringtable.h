@@ -4,6 +4,7 @@
 
 // The program's user-visible words, looked up by their resource number.
 enum StringId : int {
+    IDS_OLE_INIT_FAILED = 100,
     IDS_FILE_NAME = 102,
     IDS_SIZE = 103,
     IDS_DOWNLOADED = 104,
@@ -21,7 +22,30 @@ enum StringId : int {
     IDS_CONVERSION_COMPLETED = 119,
     IDS_CONVERSION_QUEUED = 120,
     IDS_FAILED = 121,
+    IDS_TOOLBAR_STANDARD = 124,
+    IDS_TOOLBAR_CUSTOMIZE = 125,
+    IDR_QUILLMOOR = 128,
+    IDS_WINDOWS_MANAGER = 132,
+    IDS_OUTPUT_WND = 157,
     IDS_DOWNLOAD_TAB = 300,
+    // Command prompts: the status-bar text, a line break, then the tooltip.
+    ID_VIEW_BACK = 32795,
+    ID_VIEW_FORWARD = 32796,
+    ID_VIEW_STOP = 32797,
+    ID_VIEW_REFRESH = 32798,
+    ID_FILE_DOWNLOAD_VIDEO = 32799,
+    AFX_IDS_IDLEMESSAGE = 57345,
+    ID_FILE_NEW = 57600,
+    ID_FILE_OPEN = 57601,
+    ID_FILE_CLOSE = 57602,
+    ID_FILE_SAVE = 57603,
+    ID_FILE_PRINT = 57607,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+    ID_INDICATOR_CAPS = 59137,
+    ID_INDICATOR_NUM = 59138,
+    ID_INDICATOR_SCRL = 59139,
+    ID_VIEW_STATUS_BAR = 59393,
 };
 
 // The text of a string resource; empty for a number the table does not hold.

@@ -20,6 +20,14 @@ CScriptedHttpServer::Reply CScriptedHttpServer::Ok(const QByteArray& body, qint6
                  .bodySize = bodySize};
 }
 
+CScriptedHttpServer::Reply CScriptedHttpServer::Html(const QByteArray& page)
+{
+    return Reply{.head = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                         "Content-Length: " + QByteArray::number(page.size()) +
+                         "\r\nConnection: close\r\n\r\n",
+                 .body = page};
+}
+
 CScriptedHttpServer::Reply CScriptedHttpServer::WithoutLength(const QByteArray& body)
 {
     return Reply{.head = "HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\nConnection: close\r\n\r\n",

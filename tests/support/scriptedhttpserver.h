@@ -28,6 +28,8 @@ public:
 
     // Replies with a Content-Length that matches body (or bodySize).
     static Reply Ok(const QByteArray& body, qint64 bodySize = -1);
+    // A web page: status 200, text/html with its length.
+    static Reply Html(const QByteArray& page);
     // Replies without a Content-Length; the end of the body is the end of the connection.
     static Reply WithoutLength(const QByteArray& body);
     static Reply Status(int code, const QByteArray& reason, const QByteArray& body);

@@ -1,0 +1,438 @@
+#include "app/mainframe.h"
+
+#include "app/windowsdialog.h"
+#include "browser/childframe.h"
+#include "browser/quillmoordoc.h"
+#include "browser/quillmoorview.h"
+#include "downloadlist/outputlist.h"
+#include "downloadlist/outputwnd.h"
+#include "res/stringtable.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+// A command's prompt: the status-bar text before the line break, the tooltip after it.
+void SetPrompt(QAction* action, int id)
+{
+    const QString prompt = LoadResString(id);
+    action->setStatusTip(prompt.section(u'\n', 0, 0));
+    action->setToolTip(prompt.section(u'\n', 1, 1));
+}
+
+QIcon ToolbarIcon(const QString& name)
+{
+    QIcon icon(QStringLiteral(":/icons/%1.svg").arg(name));
+    icon.addFile(QStringLiteral(":/icons/%1-hot.svg").arg(name), {}, QIcon::Active);
+    return icon;
+}
+
+QAction* MakeAction(QObject* parent, const QString& text, int promptId, const QString& icon = {})
+{
+    auto* action = new QAction(text, parent);
+    if (promptId)
+        SetPrompt(action, promptId);
+    if (!icon.isEmpty())
+        action->setIcon(ToolbarIcon(icon));
+    action->setIconVisibleInMenu(false);
+    return action;
+}
+
+constexpr int kSmallIcon = 16;
+constexpr int kLargeIcon = 32;
+
+} // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("MainFrame"));
+    setWindowTitle(LoadResString(IDR_QUILLMOOR));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/quillmoor.svg")));
+    m_pMdiArea = new QMdiArea(this);
+    setCentralWidget(m_pMdiArea);
+    SetUpTabs();
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    CreateDockingWindows();
+    connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
+        if (auto* tab = qobject_cast<CChildFrame*>(window))
+            m_pCurrentTab = tab;
+        UpdateCommandStates();
+    });
+    UpdateCommandStates();
+    resize(1100, 760);
+}
+
+CMainFrame::~CMainFrame()
+{
+    // The tabs go with the base class, after this frame's members: they must not call back.
+    for (CChildFrame* tab : Tabs()) {
+        disconnect(tab, nullptr, this, nullptr);
+        disconnect(tab->View(), nullptr, this, nullptr);
+    }
+    disconnect(m_pMdiArea, nullptr, this, nullptr);
+}
+
+void CMainFrame::SetUpTabs()
+{
+    m_pMdiArea->setViewMode(QMdiArea::TabbedView);
+    m_pMdiArea->setTabsMovable(true);
+    m_pMdiArea->setTabsClosable(true);
+    m_pMdiArea->setDocumentMode(true);
+    if (QTabBar* tabs = m_pMdiArea->findChild<QTabBar*>()) {
+        tabs->setExpanding(false);
+        tabs->setDrawBase(true);
+        connect(tabs, &QTabBar::currentChanged, this, &CMainFrame::UpdateTabCloseButtons);
+        tabs->installEventFilter(this);
+    }
+    // The list of open tabs sits at the right end of the tab row.
+    m_pDocumentMenuButton = new QToolButton(m_pMdiArea);
+    m_pDocumentMenuButton->setObjectName(QStringLiteral("DocumentMenu"));
+    m_pDocumentMenuButton->setArrowType(Qt::DownArrow);
+    m_pDocumentMenuButton->setAutoRaise(true);
+    m_pDocumentMenuButton->setToolTip(tr("Open tabs"));
+    connect(m_pDocumentMenuButton, &QToolButton::clicked, this, &CMainFrame::ShowDocumentMenu);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    // Keep the document-list button at the right end of the tab row, and only the active tab
+    // with a close button.
+    if (auto* tabs = qobject_cast<QTabBar*>(watched)) {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Move ||
+            event->type() == QEvent::Show) {
+            const int side = tabs->height();
+            m_pDocumentMenuButton->setGeometry(m_pMdiArea->width() - side, tabs->y(), side, side);
+            m_pDocumentMenuButton->raise();
+            m_pDocumentMenuButton->show();
+        }
+        if (event->type() == QEvent::LayoutRequest)
+            UpdateTabCloseButtons();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::UpdateTabCloseButtons()
+{
+    QTabBar* tabs = m_pMdiArea->findChild<QTabBar*>();
+    if (!tabs)
+        return;
+    for (int i = 0; i < tabs->count(); ++i) {
+        for (const auto side : {QTabBar::LeftSide, QTabBar::RightSide}) {
+            if (QWidget* button = tabs->tabButton(i, side))
+                button->setVisible(i == tabs->currentIndex());
+        }
+        tabs->setTabIcon(i, QIcon());
+    }
+}
+
+void CMainFrame::ShowDocumentMenu()
+{
+    QMenu menu(this);
+    for (CChildFrame* tab : Tabs()) {
+        QAction* item = menu.addAction(tab->windowTitle());
+        item->setCheckable(true);
+        item->setChecked(tab == ActiveTab());
+        connect(item, &QAction::triggered, this, [this, tab] {
+            m_pMdiArea->setActiveSubWindow(tab);
+            m_pCurrentTab = tab;
+            UpdateCommandStates();
+        });
+    }
+    menu.addSeparator();
+    menu.addAction(m_actWindows);
+    menu.exec(m_pDocumentMenuButton->mapToGlobal(QPoint(0, m_pDocumentMenuButton->height())));
+}
+
+void CMainFrame::CreateActions()
+{
+    m_commands.newTab = MakeAction(this, QStringLiteral("&New YouTube Tab\tCtrl+N"), ID_FILE_NEW, "newtab");
+    m_commands.newTab->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
+    m_commands.downloadVideo =
+        MakeAction(this, QStringLiteral("&Download Video...\tCtrl+D"), ID_FILE_DOWNLOAD_VIDEO, "download");
+    m_commands.downloadVideo->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
+    m_commands.open = MakeAction(this, QStringLiteral("Open"), ID_FILE_OPEN);
+    m_commands.open->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    m_commands.about = MakeAction(this, QStringLiteral("&About Quillmoor..."), ID_APP_ABOUT, "about");
+    // Nobody handles these yet: a command without a handler is shown disabled.
+    m_commands.downloadVideo->setEnabled(false);
+    m_commands.about->setEnabled(false);
+    addAction(m_commands.open);
+
+    m_actClose = MakeAction(this, QStringLiteral("&Close Tab"), ID_FILE_CLOSE);
+    connect(m_actClose, &QAction::triggered, this, &CMainFrame::OnCloseTab);
+    m_actExit = MakeAction(this, QStringLiteral("E&xit"), ID_APP_EXIT);
+    connect(m_actExit, &QAction::triggered, this, &QWidget::close);
+    m_actSave = MakeAction(this, QStringLiteral("Save"), ID_FILE_SAVE);
+    m_actSave->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    connect(m_actSave, &QAction::triggered, this, &CMainFrame::OnFileSave);
+    m_actPrint = MakeAction(this, QStringLiteral("Print"), ID_FILE_PRINT);
+    m_actPrint->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
+    connect(m_actPrint, &QAction::triggered, this, [this] {
+        if (CQuillmoorView* view = ActiveView())
+            view->OnFilePrint();
+    });
+    addActions({m_actSave, m_actPrint});
+
+    // The key names in these texts are only part of the texts: no key is bound to them.
+    m_actBack = MakeAction(this, QStringLiteral("Back\tAlt+Left Arrow"), ID_VIEW_BACK, "back");
+    m_actForward = MakeAction(this, QStringLiteral("Forward\tAlt+Right Arrow"), ID_VIEW_FORWARD, "forward");
+    m_actRefresh = MakeAction(this, QStringLiteral("Refresh\tF5"), ID_VIEW_REFRESH, "refresh");
+    m_actStop = MakeAction(this, QStringLiteral("Stop\tEsc"), ID_VIEW_STOP, "stop");
+    const auto onView = [this](QAction* action, void (CQuillmoorView::*command)()) {
+        connect(action, &QAction::triggered, this, [this, command] {
+            if (CQuillmoorView* view = ActiveView())
+                (view->*command)();
+        });
+    };
+    onView(m_actBack, &CQuillmoorView::OnGoBack);
+    onView(m_actForward, &CQuillmoorView::OnGoForward);
+    onView(m_actRefresh, &CQuillmoorView::OnRefresh);
+    onView(m_actStop, &CQuillmoorView::OnStop);
+
+    // The edit keys reach the page in the active tab.
+    const struct {
+        QWebEnginePage::WebAction action;
+        const char* keys[2];
+    } editKeys[] = {
+        {QWebEnginePage::Copy, {"Ctrl+C", "Ctrl+Ins"}},
+        {QWebEnginePage::Cut, {"Shift+Del", "Ctrl+X"}},
+        {QWebEnginePage::Paste, {"Ctrl+V", "Shift+Ins"}},
+        {QWebEnginePage::Undo, {"Alt+Backspace", "Ctrl+Z"}},
+    };
+    for (const auto& edit : editKeys) {
+        auto* action = new QAction(this);
+        action->setShortcuts({QKeySequence(QString::fromLatin1(edit.keys[0])),
+                              QKeySequence(QString::fromLatin1(edit.keys[1]))});
+        connect(action, &QAction::triggered, this, [this, webAction = edit.action] {
+            if (CQuillmoorView* view = ActiveView())
+                view->triggerPageAction(webAction);
+        });
+        addAction(action);
+    }
+    auto* nextPane = new QAction(this);
+    nextPane->setShortcut(QKeySequence(Qt::Key_F6));
+    connect(nextPane, &QAction::triggered, this, &CMainFrame::OnNextPane);
+    auto* previousPane = new QAction(this);
+    previousPane->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    connect(previousPane, &QAction::triggered, this, &CMainFrame::OnNextPane);
+    addActions({nextPane, previousPane});
+
+    m_actCustomize = new QAction(LoadResString(IDS_TOOLBAR_CUSTOMIZE), this);
+    m_actCustomize->setEnabled(false);
+    m_actWindows = new QAction(LoadResString(IDS_WINDOWS_MANAGER), this);
+    connect(m_actWindows, &QAction::triggered, this, &CMainFrame::OnWindowManager);
+}
+
+void CMainFrame::CreateMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(m_commands.newTab);
+    file->addAction(m_commands.downloadVideo);
+    file->addAction(m_actClose);
+    file->addSeparator();
+    file->addAction(m_actExit);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    m_pBarsMenu = view->addMenu(QStringLiteral("&Toolbars and Docking Windows"));
+    connect(m_pBarsMenu, &QMenu::aboutToShow, this, [this] {
+        m_pBarsMenu->clear();
+        QMenu* list = createPopupMenu();
+        m_pBarsMenu->addActions(list->actions());
+        list->setParent(m_pBarsMenu);
+    });
+    m_actStatusBar = MakeAction(this, QStringLiteral("&Status Bar"), ID_VIEW_STATUS_BAR);
+    m_actStatusBar->setCheckable(true);
+    m_actStatusBar->setChecked(true);
+    view->addAction(m_actStatusBar);
+    view->addSeparator();
+    QMenu* goTo = view->addMenu(QStringLiteral("Go to"));
+    goTo->addAction(m_actBack);
+    goTo->addAction(m_actForward);
+    view->addAction(m_actRefresh);
+    view->addAction(m_actStop);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(m_commands.about);
+}
+
+QMenu* CMainFrame::createPopupMenu()
+{
+    // The frame's bars and panes, as the bar area's context menu lists them, then Customize.
+    QMenu* menu = QMainWindow::createPopupMenu();
+    if (!menu)
+        menu = new QMenu(this);
+    menu->addSeparator();
+    menu->addAction(m_actCustomize);
+    return menu;
+}
+
+void CMainFrame::CreateToolBar()
+{
+    m_wndToolBar = addToolBar(LoadResString(IDS_TOOLBAR_STANDARD));
+    m_wndToolBar->setObjectName(QStringLiteral("Standard"));
+    m_wndToolBar->setAllowedAreas(Qt::TopToolBarArea);
+    m_wndToolBar->addAction(m_commands.newTab);
+    m_wndToolBar->addAction(m_commands.downloadVideo);
+    m_wndToolBar->addSeparator();
+    m_wndToolBar->addActions({m_actBack, m_actForward, m_actStop, m_actRefresh});
+    m_wndToolBar->addSeparator();
+    m_wndToolBar->addAction(m_commands.about);
+    SetLargeToolbar(false);
+}
+
+void CMainFrame::SetLargeToolbar(bool large)
+{
+    m_wndToolBar->setIconSize(QSize(large ? kLargeIcon : kSmallIcon, large ? kLargeIcon : kSmallIcon));
+    m_wndToolBar->setToolButtonStyle(large ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+}
+
+bool CMainFrame::IsLargeToolbar() const
+{
+    return m_wndToolBar->iconSize().width() >= kLargeIcon;
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    m_pIdleMessage = new QLabel(LoadResString(AFX_IDS_IDLEMESSAGE));
+    statusBar()->addWidget(m_pIdleMessage, 1);
+    // The lock states cannot be read portably; the indicators stand as the panes show them.
+    for (const int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL}) {
+        auto* indicator = new QLabel(LoadResString(id));
+        indicator->setObjectName(LoadResString(id));
+        indicator->setEnabled(false);
+        indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar()->addPermanentWidget(indicator);
+    }
+    connect(m_actStatusBar, &QAction::toggled, statusBar(), &QWidget::setVisible);
+}
+
+void CMainFrame::CreateDockingWindows()
+{
+    m_wndOutput = new COutputWnd(this);
+    m_wndOutput->setWindowTitle(LoadResString(IDS_OUTPUT_WND));
+    m_wndOutput->setWindowIcon(QIcon(QStringLiteral(":/icons/downloadlist.svg")));
+    m_wndOutput->setAllowedAreas(Qt::AllDockWidgetAreas);
+    addDockWidget(Qt::BottomDockWidgetArea, m_wndOutput);
+}
+
+CChildFrame* CMainFrame::OpenTab(const QString& title)
+{
+    auto* tab = new CChildFrame(title);
+    m_pMdiArea->addSubWindow(tab);
+    connect(tab->View(), &CQuillmoorView::commandStateChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(tab, &QObject::destroyed, this, [this] {
+        if (!m_pCurrentTab) {
+            const QList<CChildFrame*> tabs = Tabs();
+            m_pCurrentTab = tabs.isEmpty() ? nullptr : tabs.constLast();
+        }
+        UpdateCommandStates();
+    });
+    tab->showMaximized();
+    m_pMdiArea->setActiveSubWindow(tab);
+    m_pCurrentTab = tab;
+    tab->View()->OnInitialUpdate();
+    UpdateTabCloseButtons();
+    UpdateCommandStates();
+    return tab;
+}
+
+CChildFrame* CMainFrame::ActiveTab() const
+{
+    return m_pCurrentTab;
+}
+
+QList<CChildFrame*> CMainFrame::Tabs() const
+{
+    QList<CChildFrame*> tabs;
+    for (QMdiSubWindow* window : m_pMdiArea->subWindowList())
+        if (auto* tab = qobject_cast<CChildFrame*>(window))
+            tabs << tab;
+    return tabs;
+}
+
+CQuillmoorView* CMainFrame::ActiveView() const
+{
+    CChildFrame* tab = ActiveTab();
+    return tab ? tab->View() : nullptr;
+}
+
+void CMainFrame::UpdateCommandStates()
+{
+    CQuillmoorView* view = ActiveView();
+    m_actBack->setEnabled(view && view->m_bCanGoBack);
+    m_actForward->setEnabled(view && view->m_bCanGoForward);
+    for (QAction* action : {m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
+        action->setEnabled(view != nullptr);
+}
+
+void CMainFrame::OnCloseTab()
+{
+    if (CChildFrame* tab = ActiveTab())
+        tab->close();
+}
+
+void CMainFrame::OnFileSave()
+{
+    CChildFrame* tab = ActiveTab();
+    if (!tab)
+        return;
+    const QString path = QFileDialog::getSaveFileName(this, QString(), tab->Document()->GetTitle());
+    if (!path.isEmpty())
+        tab->Document()->OnSaveDocument(path);
+}
+
+void CMainFrame::OnWindowManager()
+{
+    CWindowsDialog dialog(m_pMdiArea, this);
+    dialog.exec();
+}
+
+void CMainFrame::OnNextPane()
+{
+    // F6 and Shift+F6 move the focus between the two panes: the page and the Download List.
+    QWidget* list = m_wndOutput->isVisible() ? m_wndOutput->List() : nullptr;
+    QWidget* next = list && !list->hasFocus() ? list : ActiveView();
+    if (next)
+        next->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::SaveLayout() const
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("MainFrame/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("MainFrame/state"), saveState());
+    settings.setValue(QStringLiteral("MainFrame/largeToolbar"), IsLargeToolbar());
+}
+
+bool CMainFrame::RestoreLayout()
+{
+    QSettings settings;
+    if (!settings.contains(QStringLiteral("MainFrame/largeToolbar")))
+        return false;
+    restoreGeometry(settings.value(QStringLiteral("MainFrame/geometry")).toByteArray());
+    restoreState(settings.value(QStringLiteral("MainFrame/state")).toByteArray());
+    SetLargeToolbar(settings.value(QStringLiteral("MainFrame/largeToolbar")).toBool());
+    return true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    m_wndOutput->List()->CancelActiveDownloads();
+    SaveLayout();
+    event->accept();
+}

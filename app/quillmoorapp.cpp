@@ -1,0 +1,96 @@
+#include "app/quillmoorapp.h"
+
+#include "app/mainframe.h"
+#include "res/stringtable.h"
+
+#include <QAction>
+#include <QCommandLineParser>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+constexpr char kTabTitle[] = "YouTube";
+
+} // namespace
+
+CQuillmoorApp::CQuillmoorApp(int& argc, char** argv)
+    : QApplication(argc, argv), m_strTabTitle(QString::fromLatin1(kTabTitle))
+{
+    setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+    setApplicationName(LoadResString(IDR_QUILLMOOR));
+    setApplicationVersion(QStringLiteral(QUILLMOOR_VERSION));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/quillmoor.svg")));
+}
+
+CQuillmoorApp::~CQuillmoorApp()
+{
+    ExitInstance();
+}
+
+bool CQuillmoorApp::InitInstance()
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Browses the video site in tabs and saves the video of the page shown."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("Opens a tab titled after the file, showing the "
+                                                "home page. Without it, one tab opens."),
+                                 QStringLiteral("[file]"));
+    if (!parser.parse(arguments())) {
+        std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+        m_nExitCode = 2;
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s", qPrintable(parser.helpText()));
+        return false;
+    }
+
+    // The start-up update check runs here, before any window exists.
+
+    m_pMainWnd = std::make_unique<CMainFrame>();
+    const CMainFrame::Commands& commands = m_pMainWnd->ApplicationCommands();
+    connect(commands.newTab, &QAction::triggered, this, &CQuillmoorApp::OnFileNew);
+    connect(commands.open, &QAction::triggered, this, &CQuillmoorApp::OnFileOpen);
+    // The first start shows large toolbar images with text labels; later starts restore
+    // whatever the user left.
+    if (!m_pMainWnd->RestoreLayout())
+        m_pMainWnd->SetLargeToolbar(true);
+
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty())
+        OnFileNew();
+    else
+        OpenDocumentFile(files.constFirst());
+    m_pMainWnd->show();
+    return true;
+}
+
+int CQuillmoorApp::ExitInstance()
+{
+    m_pMainWnd.reset();
+    return m_nExitCode;
+}
+
+void CQuillmoorApp::OnFileNew()
+{
+    m_strTabTitle = QString::fromLatin1(kTabTitle);
+    m_pMainWnd->OpenTab(m_strTabTitle);
+}
+
+void CQuillmoorApp::OnFileOpen()
+{
+    const QString path = QFileDialog::getOpenFileName(m_pMainWnd.get());
+    if (!path.isEmpty())
+        OpenDocumentFile(path);
+}
+
+void CQuillmoorApp::OpenDocumentFile(const QString& path)
+{
+    // The document reads nothing from the file: the tab shows the home page under its name.
+    m_pMainWnd->OpenTab(QFileInfo(path).fileName());
+}

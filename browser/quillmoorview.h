@@ -1,0 +1,35 @@
+#pragma once
+
+#include "browser/exhtmlview.h"
+
+class QWidget;
+
+// The view of a browser tab: shows the video site and carries the navigation commands.
+class CQuillmoorView final : public CExHtmlView {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CQuillmoorView)
+
+public:
+    explicit CQuillmoorView(QWidget* parent = nullptr);
+
+    // Opens the video site's home page; run once when the tab is first shown.
+    void OnInitialUpdate();
+
+    void OnGoBack();
+    void OnGoForward();
+    void OnStop();
+    void OnRefresh();
+    // Asks for a printer and prints the page.
+    void OnFilePrint();
+
+    // Whether the page's history allows going back or forward, as the engine last said.
+    bool m_bCanGoForward = false;
+    bool m_bCanGoBack = false;
+
+signals:
+    // Back or forward became possible or impossible.
+    void commandStateChanged();
+
+private:
+    void OnCommandStateChange();
+};

@@ -1,0 +1,284 @@
+#include "app/mainframe.h"
+#include "app/quillmoorapp.h"
+#include "browser/childframe.h"
+#include "browser/quillmoorview.h"
+#include "downloadlist/downloadlistmodel.h"
+#include "downloadlist/outputwnd.h"
+#include "engine/downloadthread.h"
+#include "tests/support/scriptedhttpserver.h"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+namespace {
+
+constexpr int kPageTimeoutMs = 60000;
+
+const QByteArray kHome = "<html><head><title>YouTube - Broadcast Yourself.</title></head><body>"
+                         "<p id='home'>home page</p><a id='watch' href='/watch?v=x7'>a clip</a>"
+                         "</body></html>";
+const QByteArray kWatch = "<html><head><title>YouTube - A clip</title></head><body>"
+                          "<p id='watch'>watch page</p></body></html>";
+
+QAction* FindAction(QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text)
+            return action;
+        if (action->menu())
+            if (QAction* inner = FindAction(action->menu(), text))
+                return inner;
+    }
+    return nullptr;
+}
+
+QMenu* TopMenu(CMainFrame* frame, const QString& title)
+{
+    for (QAction* action : frame->menuBar()->actions())
+        if (action->text() == title)
+            return action->menu();
+    return nullptr;
+}
+
+} // namespace
+
+class TestMainFrame final : public QObject {
+    Q_OBJECT
+
+public:
+    TestMainFrame(CQuillmoorApp& app, CScriptedHttpServer& site) : m_app(app), m_site(site) {}
+
+private slots:
+    void startsWithOneTabOnTheHomePage();
+    void newTabAddsASecondTab();
+    void backAfterFollowingALink();
+    void documentHtmlOfAnEmptyView();
+    void menuTexts_data();
+    void menuTexts();
+    void acceleratorsAreExactlyTheTable();
+    void downloadListDockedAtTheBottom();
+    void closingCancelsTransfersOnly();
+
+private:
+    CMainFrame* Frame() const { return m_app.MainFrame(); }
+
+    CQuillmoorApp& m_app;
+    CScriptedHttpServer& m_site;
+};
+
+void TestMainFrame::startsWithOneTabOnTheHomePage()
+{
+    QCOMPARE(Frame()->Tabs().size(), 1);
+    CChildFrame* tab = Frame()->ActiveTab();
+    QCOMPARE(tab->windowTitle(), QStringLiteral("YouTube"));
+    QTRY_COMPARE_WITH_TIMEOUT(tab->View()->url().toString(), m_site.Url("/"), kPageTimeoutMs);
+    tab->View()->WaitUntilReady();
+    QString html;
+    QTRY_VERIFY_WITH_TIMEOUT(tab->View()->GetDocumentHtml(html) && html.contains("home page"),
+                             kPageTimeoutMs);
+    QVERIFY2(html.startsWith("<html>"), qPrintable(html));
+    QVERIFY(tab->View()->GetBodyHtml(html));
+    QVERIFY(html.startsWith("<body>"));
+}
+
+void TestMainFrame::newTabAddsASecondTab()
+{
+    Frame()->ApplicationCommands().newTab->trigger();
+    QCOMPARE(Frame()->Tabs().size(), 2);
+    for (CChildFrame* tab : Frame()->Tabs())
+        QCOMPARE(tab->windowTitle(), QStringLiteral("YouTube"));
+    QCOMPARE(Frame()->ActiveTab(), Frame()->Tabs().last());
+}
+
+void TestMainFrame::backAfterFollowingALink()
+{
+    CChildFrame* tab = Frame()->ActiveTab();
+    CQuillmoorView* view = tab->View();
+    QAction* back = FindAction(TopMenu(Frame(), "&View"), "Back\tAlt+Left Arrow");
+    QAction* forward = FindAction(TopMenu(Frame(), "&View"), "Forward\tAlt+Right Arrow");
+    QTRY_VERIFY_WITH_TIMEOUT(view->IsDocumentReady() && view->url().toString() == m_site.Url("/"),
+                             kPageTimeoutMs);
+    QVERIFY(!back->isEnabled());
+    QVERIFY(!forward->isEnabled());
+
+    // A real click: the engine skips history entries that a script made without the user.
+    QVariant box;
+    view->page()->runJavaScript(
+        QStringLiteral("(function(){var r=document.getElementById('watch').getBoundingClientRect();"
+                       "return [r.left + r.width / 2, r.top + r.height / 2];})()"),
+        [&box](const QVariant& v) { box = v; });
+    QTRY_VERIFY_WITH_TIMEOUT(box.isValid(), kPageTimeoutMs);
+    const QPoint link(box.toList().value(0).toInt(), box.toList().value(1).toInt());
+    QWidget* surface = view->focusProxy() ? view->focusProxy() : view;
+    QTest::mouseClick(surface, Qt::LeftButton, {}, link);
+    QTRY_VERIFY_WITH_TIMEOUT(back->isEnabled(), kPageTimeoutMs);
+    QVERIFY(view->m_bCanGoBack);
+    QVERIFY(!forward->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(view->url().toString(), m_site.Url("/watch?v=x7"), kPageTimeoutMs);
+    // The caption stays whatever page the tab shows.
+    QCOMPARE(tab->windowTitle(), QStringLiteral("YouTube"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(view->IsDocumentReady(), kPageTimeoutMs);
+    back->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(forward->isEnabled(), kPageTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(view->url().toString(), m_site.Url("/"), kPageTimeoutMs);
+}
+
+void TestMainFrame::documentHtmlOfAnEmptyView()
+{
+    CQuillmoorView view;
+    QString text = QStringLiteral("stale");
+    QVERIFY(!view.GetDocumentHtml(text));
+    QVERIFY(text.isEmpty());
+    QVERIFY(!view.GetBodyHtml(text));
+}
+
+void TestMainFrame::menuTexts_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("statusTip");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<bool>("enabled");
+
+    QTest::newRow("new tab") << "&File" << "&New YouTube Tab\tCtrl+N" << "Open a new YouTube Tab"
+                             << "New" << true;
+    QTest::newRow("download video, not handled yet")
+        << "&File" << "&Download Video...\tCtrl+D" << "Download the video" << "Download" << false;
+    QTest::newRow("close tab") << "&File" << "&Close Tab" << "Close the active document"
+                               << "Close" << true;
+    QTest::newRow("exit") << "&File" << "E&xit"
+                          << "Quit the application; prompts to save documents" << "Exit" << true;
+    QTest::newRow("status bar") << "&View" << "&Status Bar" << "Show or hide the status bar"
+                                << "Toggle Status Bar" << true;
+    QTest::newRow("refresh") << "&View" << "Refresh\tF5"
+                             << "Refresh the contents of the current page" << "Refresh" << true;
+    QTest::newRow("stop") << "&View" << "Stop\tEsc" << "Stop the current page from loading"
+                          << "Stop" << true;
+    QTest::newRow("about, not handled yet")
+        << "&Help" << "&About Quillmoor..."
+        << "Display program information, version number and copyright" << "About" << false;
+}
+
+void TestMainFrame::menuTexts()
+{
+    QFETCH(QString, menu);
+    QFETCH(QString, text);
+    QFETCH(QString, statusTip);
+    QFETCH(QString, toolTip);
+    QFETCH(bool, enabled);
+
+    QMenu* top = TopMenu(Frame(), menu);
+    QVERIFY(top);
+    QAction* action = FindAction(top, text);
+    QVERIFY2(action, qPrintable(text));
+    QCOMPARE(action->statusTip(), statusTip);
+    QCOMPARE(action->toolTip(), toolTip);
+    QCOMPARE(action->isEnabled(), enabled);
+
+    QStringList titles;
+    for (QAction* a : Frame()->menuBar()->actions())
+        titles << a->text();
+    QCOMPARE(titles, (QStringList{"&File", "&View", "&Help"}));
+}
+
+void TestMainFrame::acceleratorsAreExactlyTheTable()
+{
+    QStringList keys;
+    for (QAction* action : Frame()->findChildren<QAction*>(Qt::FindDirectChildrenOnly))
+        for (const QKeySequence& key : action->shortcuts())
+            keys << key.toString();
+    keys.sort();
+    QStringList expected{"Ctrl+C", "Ctrl+Ins", "Shift+Del", "Ctrl+X", "Ctrl+V", "Shift+Ins",
+                         "Alt+Backspace", "Ctrl+Z", "Ctrl+N", "Ctrl+O", "Ctrl+P", "Ctrl+S",
+                         "F6", "Shift+F6", "Ctrl+D"};
+    expected.sort();
+    QCOMPARE(keys, expected);
+
+    // The bars list of the View menu ends with Customize, which nobody handles.
+    QMenu* bars = FindAction(TopMenu(Frame(), "&View"), "&Toolbars and Docking Windows")->menu();
+    emit bars->aboutToShow();
+    QStringList entries;
+    for (QAction* a : bars->actions())
+        if (!a->isSeparator())
+            entries << a->text();
+    QVERIFY2(entries.contains("Standard") && entries.contains("Download List"),
+             qPrintable(entries.join(", ")));
+    QCOMPARE(entries.constLast(), QStringLiteral("Customize..."));
+    QVERIFY(!bars->actions().constLast()->isEnabled());
+}
+
+void TestMainFrame::downloadListDockedAtTheBottom()
+{
+    COutputWnd* pane = Frame()->m_wndOutput;
+    QCOMPARE(pane->windowTitle(), QStringLiteral("Download List"));
+    QCOMPARE(Frame()->dockWidgetArea(pane), Qt::BottomDockWidgetArea);
+    QCOMPARE(Frame()->ToolBar()->windowTitle(), QStringLiteral("Standard"));
+    // First start: large images with text labels.
+    QVERIFY(Frame()->IsLargeToolbar());
+    QCOMPARE(Frame()->ToolBar()->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QVERIFY(Frame()->statusBar()->findChild<QLabel*>("CAP"));
+}
+
+void TestMainFrame::closingCancelsTransfersOnly()
+{
+    COutputWnd* pane = Frame()->m_wndOutput;
+    CDownloadThread downloading;
+    CDownloadThread converting;
+    pane->AddJobRow(&downloading, "a.flv", "/v/a.flv");
+    pane->ShowDownloadProgress(&downloading, 100, 10, 5);
+    pane->AddJobRow(&converting, "b.mp3", "/v/b.mp3");
+    pane->ShowConversionProgress(&converting, 100, 10);
+    pane->ShowConversionQueued(&converting);
+    pane->ShowConversionProgress(&converting, 100, 10);
+    QSignalSpy destroyed(pane, &QObject::destroyed);
+    const QStringList statuses{pane->Rows()->CellText(0, CDownloadListModel::Status),
+                               pane->Rows()->CellText(1, CDownloadListModel::Status)};
+    QCOMPARE(statuses, (QStringList{"Downloading", "Converting"}));
+
+    QVERIFY(Frame()->close());
+    QCOMPARE(pane->Rows()->CellText(0, CDownloadListModel::Status), QStringLiteral("Cancelling"));
+    QCOMPARE(pane->Rows()->CellText(1, CDownloadListModel::Status), QStringLiteral("Converting"));
+    QVERIFY(downloading.m_bCancel);
+    QVERIFY(!converting.m_bCancel);
+    m_app.ExitInstance();
+    QCOMPARE(destroyed.count(), 1);
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    CScriptedHttpServer site;
+    site.Route("/", CScriptedHttpServer::Html(kHome));
+    site.Route("/watch", CScriptedHttpServer::Html(kWatch));
+    qputenv("QUILLMOOR_SITE_HOST", site.HostAndPort().toLatin1());
+
+    int appArgc = 1;
+    char* appArgv[] = {argv[0], nullptr};
+    CQuillmoorApp app(appArgc, appArgv);
+    app.setQuitOnLastWindowClosed(false);
+    if (!app.InitInstance())
+        return 1;
+    TestMainFrame test(app, site);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainframe.moc"
+
+// The web engine's own code (not built with the sanitizer) frees some objects through a base
+// type of another size; that is its business, not this program's.
+extern "C" const char* __asan_default_options()
+{
+    return "new_delete_type_mismatch=0";
+}
