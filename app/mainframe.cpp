@@ -30,6 +30,8 @@ void SetPrompt(QAction* action, int id)
     const QString prompt = LoadResString(id);
     action->setStatusTip(prompt.section(u'\n', 0, 0));
     action->setToolTip(prompt.section(u'\n', 1, 1));
+    // Toolbar labels are the short names, not the menu texts with their key names.
+    action->setIconText(prompt.section(u'\n', 1, 1));
 }
 
 QIcon ToolbarIcon(const QString& name)

@@ -9,6 +9,9 @@
 
 #include <QAction>
 #include <QDockWidget>
+#include <QFileInfo>
+#include <QProcess>
+#include "browser/quillmoordoc.h"
 #include <QLabel>
 #include <QSignalSpy>
 #include <QMdiArea>
@@ -66,6 +69,11 @@ private slots:
     void menuTexts();
     void acceleratorsAreExactlyTheTable();
     void downloadListDockedAtTheBottom();
+    void openedFileTitlesItsTab();
+    void saveWritesAnEmptyFileAndRetitles();
+    void navigatePostSendsAForm();
+    void layoutIsKeptBetweenRuns();
+    void helpDescribesTheCommandLine();
     void closingCancelsTransfersOnly();
 
 private:
@@ -227,6 +235,65 @@ void TestMainFrame::downloadListDockedAtTheBottom()
     QVERIFY(Frame()->IsLargeToolbar());
     QCOMPARE(Frame()->ToolBar()->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
     QVERIFY(Frame()->statusBar()->findChild<QLabel*>("CAP"));
+}
+
+void TestMainFrame::openedFileTitlesItsTab()
+{
+    const int before = Frame()->Tabs().size();
+    m_app.OpenDocumentFile(QStringLiteral("/tmp/somewhere/notes.txt"));
+    QCOMPARE(Frame()->Tabs().size(), before + 1);
+    QCOMPARE(Frame()->ActiveTab()->windowTitle(), QStringLiteral("notes.txt"));
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->ActiveView()->url().toString(), m_site.Url("/"), kPageTimeoutMs);
+    // New Tab takes "YouTube" again.
+    m_app.OnFileNew();
+    QCOMPARE(Frame()->ActiveTab()->windowTitle(), QStringLiteral("YouTube"));
+}
+
+void TestMainFrame::saveWritesAnEmptyFileAndRetitles()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("saved tab.htm"));
+    CChildFrame* tab = Frame()->ActiveTab();
+    QVERIFY(tab->Document()->OnSaveDocument(path));
+    QCOMPARE(QFileInfo(path).size(), 0);
+    QCOMPARE(tab->windowTitle(), QStringLiteral("saved tab.htm"));
+    QVERIFY(!tab->Document()->OnSaveDocument(dir.filePath(QStringLiteral("missing/x.htm"))));
+}
+
+void TestMainFrame::navigatePostSendsAForm()
+{
+    m_site.Route("/form", CScriptedHttpServer::Html("<html><body>posted</body></html>"));
+    CQuillmoorView* view = Frame()->ActiveView();
+    view->NavigatePost(m_site.Url("/form"), QStringLiteral("q=cats&x=1"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_site.Requests().isEmpty() &&
+                                 m_site.Requests().constLast().startsWith("POST /form "),
+                             kPageTimeoutMs);
+    const QByteArray request = m_site.Requests().constLast();
+    QVERIFY2(request.contains("\r\nContent-Type: application/x-www-form-urlencoded\r\n"),
+             request.constData());
+    QVERIFY(request.contains("\r\nContent-Length: 10\r\n"));
+    view->WaitUntilReady();
+    QVERIFY(view->IsDocumentReady());
+}
+
+void TestMainFrame::layoutIsKeptBetweenRuns()
+{
+    Frame()->SetLargeToolbar(false);
+    Frame()->SaveLayout();
+    CMainFrame next;
+    QVERIFY(next.RestoreLayout());
+    QVERIFY(!next.IsLargeToolbar());
+    Frame()->SetLargeToolbar(true);
+}
+
+void TestMainFrame::helpDescribesTheCommandLine()
+{
+    QProcess program;
+    program.start(QStringLiteral(QUILLMOOR_CONVERTER_DIR "/quillmoor"), {"--help"});
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitCode(), 0);
+    const QByteArray help = program.readAllStandardOutput();
+    QVERIFY2(help.contains("[options] [file]") && help.contains("Opens a tab titled after the"), help.constData());
 }
 
 void TestMainFrame::closingCancelsTransfersOnly()
