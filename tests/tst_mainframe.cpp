@@ -1,5 +1,6 @@
 #include "app/mainframe.h"
 #include "app/quillmoorapp.h"
+#include "app/windowsdialog.h"
 #include "browser/childframe.h"
 #include "browser/quillmoorview.h"
 #include "downloadlist/downloadlistmodel.h"
@@ -13,6 +14,7 @@
 #include <QProcess>
 #include "browser/quillmoordoc.h"
 #include <QLabel>
+#include <QListWidget>
 #include <QSignalSpy>
 #include <QMdiArea>
 #include <QMenuBar>
@@ -74,6 +76,7 @@ private slots:
     void navigatePostSendsAForm();
     void layoutIsKeptBetweenRuns();
     void helpDescribesTheCommandLine();
+    void windowsDialogActivatesAndCloses();
     void closingCancelsTransfersOnly();
 
 private:
@@ -294,6 +297,28 @@ void TestMainFrame::helpDescribesTheCommandLine()
     QCOMPARE(program.exitCode(), 0);
     const QByteArray help = program.readAllStandardOutput();
     QVERIFY2(help.contains("[options] [file]") && help.contains("Opens a tab titled after the"), help.constData());
+}
+
+void TestMainFrame::windowsDialogActivatesAndCloses()
+{
+    m_app.OpenDocumentFile(QStringLiteral("/tmp/first.txt"));
+    m_app.OpenDocumentFile(QStringLiteral("/tmp/second.txt"));
+    const int before = Frame()->Tabs().size();
+    CWindowsDialog dialog(Frame()->MdiArea(), Frame());
+    QListWidget* list = dialog.List();
+    QCOMPARE(list->count(), before);
+    QCOMPARE(list->currentItem()->text(), QStringLiteral("second.txt"));
+
+    list->clearSelection();
+    const auto find = [list](const QString& title) { return list->findItems(title, Qt::MatchExactly).constFirst(); };
+    find("second.txt")->setSelected(true);
+    dialog.CloseSelected();
+    QTRY_COMPARE(Frame()->Tabs().size(), before - 1);
+    QCOMPARE(list->count(), before - 1);
+
+    list->setCurrentItem(find("first.txt"));
+    dialog.ActivateSelected();
+    QCOMPARE(Frame()->ActiveTab()->windowTitle(), QStringLiteral("first.txt"));
 }
 
 void TestMainFrame::closingCancelsTransfersOnly()
