@@ -134,6 +134,12 @@ CCurlTransfer::Result CCurlTransfer::Get(const HeadHandler& onHead, const BodyHa
         curl_easy_setopt(e, CURLOPT_USERAGENT, m_userAgent.constData());
     if (headers)
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+    if (!m_user.isEmpty() || !m_password.isEmpty()) {
+        curl_easy_setopt(e, CURLOPT_USERNAME, m_user.constData());
+        curl_easy_setopt(e, CURLOPT_PASSWORD, m_password.constData());
+        // Sent with the first request: a 401 then means the credentials were refused.
+        curl_easy_setopt(e, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+    }
     if (m_receiveBufferSize > 0)
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, m_receiveBufferSize);
     if (m_connectTimeoutMs > 0)

@@ -39,6 +39,12 @@ public:
     // How much libcurl reads from the socket at a time, so a bulk transfer costs few calls.
     void SetReceiveBufferSize(long bytes) { m_receiveBufferSize = bytes; }
     void AddHeader(const QByteArray& line) { m_headers.append(line); }
+    // Credentials for a server that asks for them (HTTP Basic, sent with the first request).
+    void SetCredentials(const QString& user, const QString& password)
+    {
+        m_user = user.toUtf8();
+        m_password = password.toUtf8();
+    }
 
     Result Get(const HeadHandler& onHead, const BodyHandler& onBody, const AbortCheck& aborted);
 
@@ -46,6 +52,8 @@ private:
     QString m_url;
     QByteArray m_userAgent;
     QList<QByteArray> m_headers;
+    QByteArray m_user;
+    QByteArray m_password;
     long m_connectTimeoutMs = 0;
     long m_receiveBufferSize = 0;
 };

@@ -160,6 +160,10 @@ void CScriptedHttpServer::Serve(int socket)
         m_requests.append(request.left(request.indexOf("\r\n\r\n") + 4));
         reply = m_routes.value(path, Status(404, "Not Found", "no such path"));
     }
+    if (!reply.requireHeader.isEmpty() && !request.contains("\r\n" + reply.requireHeader + "\r\n"))
+        reply = Reply{.head = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\n"
+                              "Content-Length: 6\r\nConnection: close\r\n\r\n",
+                      .body = "denied"};
 
     [&] {
         if (reply.headDelayMs > 0 && !Pause(reply.headDelayMs))

@@ -24,6 +24,7 @@ public:
         int dripBytes = 0;      // send the body in pieces of this size...
         int dripDelayMs = 0;    // ...with this pause before each
         int silenceMs = 0;      // after the head, send nothing for this long
+        QByteArray requireHeader; // without this header line the request gets 401 instead
     };
 
     // Replies with a Content-Length that matches body (or bodySize).
