@@ -1,6 +1,8 @@
 #include "app/quillmoorapp.h"
 
 #include "app/mainframe.h"
+#include "controls/credentialsdialog.h"
+#include "net/httptext.h"
 #include "res/stringtable.h"
 
 #include <QAction>
@@ -49,6 +51,9 @@ bool CQuillmoorApp::InitInstance()
         std::printf("%s", qPrintable(parser.helpText()));
         return false;
     }
+
+    // A server that asks for a password gets this dialog, also before any window exists.
+    SetDefaultCredentialsPrompt(&CCredentialsDialog::Ask);
 
     // The start-up update check runs here, before any window exists.
 

@@ -3,6 +3,7 @@
 #include "downloadlist/outputlist.h"
 #include "downloadlist/outputwnd.h"
 #include "engine/downloadthread.h"
+#include "tests/support/messageboxanswer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -56,26 +57,6 @@ void Select(COutputList* list, const QList<int>& rows)
         list->selectionModel()->select(list->model()->index(row, 0),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
-
-// Answers the next message box with button; records its text. Returns the recorded texts.
-class MessageBoxAnswer final : public QObject {
-public:
-    explicit MessageBoxAnswer(QMessageBox::StandardButton button) : m_button(button)
-    {
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                box->button(m_button)->click();
-            }
-        });
-        m_poll.start(10);
-    }
-    QStringList texts;
-
-private:
-    QMessageBox::StandardButton m_button;
-    QTimer m_poll;
-};
 
 } // namespace
 
@@ -165,7 +146,7 @@ void TestOutputList::cancelDownload()
 
     SetStatuses(*m_pane, m_jobs, statuses);
     Select(m_pane->List(), selected);
-    MessageBoxAnswer answer(yes ? QMessageBox::Yes : QMessageBox::No);
+    CMessageBoxAnswer answer(yes ? QMessageBox::Yes : QMessageBox::No);
     m_pane->List()->CancelDownloadAction()->trigger();
     QCOMPARE(Column(*m_pane, Model::Status), after);
     QCOMPARE(answer.texts.size(), questions);
@@ -235,7 +216,7 @@ void TestOutputList::playVideo()
     SetStatuses(*m_pane, m_jobs, statuses);
     Select(m_pane->List(), selected);
     QCOMPARE(m_pane->List()->CanPlayVideo(), enabled);
-    MessageBoxAnswer answer(QMessageBox::Ok);
+    CMessageBoxAnswer answer(QMessageBox::Ok);
     m_pane->List()->PlayVideoAction()->trigger();
     QCOMPARE(m_opened, opened);
     QCOMPARE(answer.texts, selected.isEmpty() ? QStringList{"Please select a video first."} : QStringList{});
