@@ -208,20 +208,19 @@ CDownloadThread::Outcome CDownloadThread::TransferFile()
     };
 
     const auto onBody = [&](const char* data, qsizetype size) {
-        for (qsizetype at = 0; at < size; at += kPieceSize) {
+        return CCurlTransfer::ForEachPiece(data, size, kPieceSize, [&](const char* piece, qsizetype n) {
             if (cancelled())
                 return false;
-            const qsizetype n = std::min(kPieceSize, size - at);
             received += quint64(n);
             if (m_pOutputWnd)
                 m_pOutputWnd->ShowDownloadProgress(this, total, received, quint32(clock.elapsed()));
-            if (!writer.Write(data + at, n)) {
+            if (!writer.Write(piece, n)) {
                 writeFailed = true;
                 m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
                 return false;
             }
-        }
-        return true;
+            return true;
+        });
     };
 
     CCurlTransfer transfer(m_strUrl);

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 
 // One HTTP(S) GET through libcurl that streams the final response's body to the caller.
@@ -47,6 +48,17 @@ public:
     }
 
     Result Get(const HeadHandler& onHead, const BodyHandler& onBody, const AbortCheck& aborted);
+
+    // Hands data to piece in pieces of at most size bytes, in order, while it returns true.
+    template <typename Piece>
+    static bool ForEachPiece(const char* data, qsizetype total, qsizetype size, Piece&& piece)
+    {
+        for (qsizetype at = 0; at < total; at += size) {
+            if (!piece(data + at, std::min(size, total - at)))
+                return false;
+        }
+        return true;
+    }
 
 private:
     QString m_url;

@@ -41,18 +41,17 @@ int HttpDownloadFile(const QString& url, const QString& path,
         return true;
     };
     const auto onBody = [&](const char* data, qsizetype size) {
-        for (qsizetype at = 0; at < size; at += kPieceSize) {
+        return CCurlTransfer::ForEachPiece(data, size, kPieceSize, [&](const char* piece, qsizetype n) {
             if (stop())
                 return false;
-            const qsizetype n = std::min(kPieceSize, size - at);
             received += quint64(n);
             report(received >= total ? 100 : int(received * 100 / total));
-            if (file.write(data + at, n) != n) {
+            if (file.write(piece, n) != n) {
                 result = CHttpAgentException::FileFailure;
                 return false;
             }
-        }
-        return true;
+            return true;
+        });
     };
 
     CCurlTransfer transfer(url);

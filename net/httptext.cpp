@@ -58,12 +58,11 @@ int HttpGetText(QString url, QString& text, const CredentialsPrompt& prompt)
             return head.status != kUnauthorised;
         };
         const auto onBody = [&latin](const char* data, qsizetype size) {
-            for (qsizetype at = 0; at < size; at += kPieceSize) {
-                const qsizetype n = std::min(kPieceSize, size - at);
-                const char* piece = data + at;
-                latin.append(piece, qstrnlen(piece, size_t(n)));
-            }
-            return true;
+            // Each piece counts up to its first zero byte.
+            return CCurlTransfer::ForEachPiece(data, size, kPieceSize, [&latin](const char* piece, qsizetype n) {
+                latin.append(piece, qsizetype(qstrnlen(piece, size_t(n))));
+                return true;
+            });
         };
         const CCurlTransfer::Result got = transfer.Get(onHead, onBody, [] { return false; });
         if (status == kUnauthorised) {
