@@ -1,0 +1,23 @@
+#include "update/latestversion.h"
+
+#include "net/httptext.h"
+#include "net/makerserver.h"
+#include "update/xmldocumentwrapper.h"
+
+namespace {
+
+constexpr char kVersionElement[] = "QuillmoorYouTube";
+
+} // namespace
+
+bool GetLatestVersion(QString& text)
+{
+    text.clear();
+    QString document;
+    if (HttpGetText(MakerServer::VersionDocumentUrl(), document) != 0)
+        return false;
+    CXmlDocumentWrapper xml;
+    xml.LoadXML(document);
+    text = xml.AsNode().FindChild(QString::fromLatin1(kVersionElement)).GetText();
+    return true;
+}
