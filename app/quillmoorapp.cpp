@@ -3,6 +3,8 @@
 #include "app/mainframe.h"
 #include "controls/credentialsdialog.h"
 #include "net/httptext.h"
+#include "update/fileversioninfo.h"
+#include "update/updategate.h"
 #include "res/stringtable.h"
 
 #include <QAction>
@@ -55,7 +57,9 @@ bool CQuillmoorApp::InitInstance()
     // A server that asks for a password gets this dialog, also before any window exists.
     SetDefaultCredentialsPrompt(&CCredentialsDialog::Ask);
 
-    // The start-up update check runs here, before any window exists.
+    // Before any window: a user who takes the newer version gets the download page instead.
+    if (!RunUpdateGate(GetModuleVersionString()))
+        return false;
 
     m_pMainWnd = std::make_unique<CMainFrame>();
     const CMainFrame::Commands& commands = m_pMainWnd->ApplicationCommands();

@@ -25,6 +25,8 @@ constexpr Entry kStrings[] = {
     {IDS_DOWNLOADING, u"Downloading"},
     {IDS_COMPLETED, u"Completed"},
     {IDS_SELECT_VIDEO_FIRST, u"Please select a video first."},
+    {IDS_NEW_UPDATE,
+     u"New update is available. Do you want to go to Norvane and download the latest version now?"},
     {IDS_CONFIRM_CANCEL, u"Are you sure you want to cancel the selected download(s)?"},
     {IDS_CANCELLING, u"Cancelling"},
     {IDS_CONVERTING, u"Converting"},

@@ -355,6 +355,9 @@ int main(int argc, char** argv)
     site.Route("/", CScriptedHttpServer::Html(kHome));
     site.Route("/watch", CScriptedHttpServer::Html(kWatch));
     qputenv("QUILLMOOR_SITE_HOST", site.HostAndPort().toLatin1());
+    // The maker's server answers the start-up's update check with a page that is no version
+    // document: the check gives up silently.
+    qputenv("QUILLMOOR_MAKER_HOST", site.HostAndPort().toLatin1());
 
     int appArgc = 1;
     char* appArgv[] = {argv[0], nullptr};
