@@ -1,5 +1,6 @@
 #include "app/quillmoorapp.h"
 
+#include "app/aboutdlg.h"
 #include "app/mainframe.h"
 #include "controls/credentialsdialog.h"
 #include "net/httptext.h"
@@ -65,6 +66,8 @@ bool CQuillmoorApp::InitInstance()
     const CMainFrame::Commands& commands = m_pMainWnd->ApplicationCommands();
     connect(commands.newTab, &QAction::triggered, this, &CQuillmoorApp::OnFileNew);
     connect(commands.open, &QAction::triggered, this, &CQuillmoorApp::OnFileOpen);
+    connect(commands.about, &QAction::triggered, this, &CQuillmoorApp::OnAppAbout);
+    commands.about->setEnabled(true);
     // The first start shows large toolbar images with text labels; later starts restore
     // whatever the user left.
     if (!m_pMainWnd->RestoreLayout())
@@ -89,6 +92,12 @@ void CQuillmoorApp::OnFileNew()
 {
     m_strTabTitle = QString::fromLatin1(kTabTitle);
     m_pMainWnd->OpenTab(m_strTabTitle);
+}
+
+void CQuillmoorApp::OnAppAbout()
+{
+    CAboutDlg about(m_pMainWnd.get());
+    about.exec();
 }
 
 void CQuillmoorApp::OnFileOpen()

@@ -28,6 +28,8 @@ public:
     // Open: the chosen file becomes a new tab titled after it, showing the home page.
     void OnFileOpen();
     void OpenDocumentFile(const QString& path);
+    // About: the program's version, its agreements and the maker's link.
+    void OnAppAbout();
 
     // The title every new tab's document takes.
     QString m_strTabTitle;

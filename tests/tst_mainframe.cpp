@@ -175,9 +175,9 @@ void TestMainFrame::menuTexts_data()
                              << "Refresh the contents of the current page" << "Refresh" << true;
     QTest::newRow("stop") << "&View" << "Stop\tEsc" << "Stop the current page from loading"
                           << "Stop" << true;
-    QTest::newRow("about, not handled yet")
+    QTest::newRow("about")
         << "&Help" << "&About Quillmoor..."
-        << "Display program information, version number and copyright" << "About" << false;
+        << "Display program information, version number and copyright" << "About" << true;
 }
 
 void TestMainFrame::menuTexts()
