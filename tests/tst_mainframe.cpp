@@ -6,6 +6,7 @@
 #include "downloadlist/downloadlistmodel.h"
 #include "downloadlist/outputwnd.h"
 #include "engine/downloadthread.h"
+#include "tests/support/messageboxanswer.h"
 #include "tests/support/scriptedhttpserver.h"
 
 #include <QAction>
@@ -23,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+
+#include <cstdio>
 
 namespace {
 
@@ -355,16 +358,27 @@ int main(int argc, char** argv)
     site.Route("/", CScriptedHttpServer::Html(kHome));
     site.Route("/watch", CScriptedHttpServer::Html(kWatch));
     qputenv("QUILLMOOR_SITE_HOST", site.HostAndPort().toLatin1());
-    // The maker's server answers the start-up's update check with a page that is no version
-    // document: the check gives up silently.
+    // The maker's server announces a newer version than this test program's (it has no version
+    // record, so any version is newer); the user answers No and the start-up goes on.
+    site.Route("/quillmoor_version.xml",
+               CScriptedHttpServer::Status(200, "OK", "<v><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube></v>"));
     qputenv("QUILLMOOR_MAKER_HOST", site.HostAndPort().toLatin1());
 
     int appArgc = 1;
     char* appArgv[] = {argv[0], nullptr};
     CQuillmoorApp app(appArgc, appArgv);
     app.setQuitOnLastWindowClosed(false);
-    if (!app.InitInstance())
+    QStringList prompts;
+    {
+        CMessageBoxAnswer no(QMessageBox::No);
+        if (!app.InitInstance())
+            return 1;
+        prompts = no.texts;
+    }
+    if (prompts.size() != 1) {
+        std::fprintf(stderr, "FAIL: the update prompt came %d times\n", int(prompts.size()));
         return 1;
+    }
     TestMainFrame test(app, site);
     return QTest::qExec(&test, argc, argv);
 }
