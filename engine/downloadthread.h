@@ -19,7 +19,7 @@ public:
     // Bytes handed to the row and the file at a time.
     static constexpr qsizetype kPieceSize = 512;
     static constexpr char kUserAgent[] = "Quillmoor";
-    static constexpr int kWorkerNice = 5;
+    static constexpr int kWorkerNice = 10;
 
     explicit CDownloadThread(QObject* parent = nullptr);
     // Stops the job (see RequestStop) and waits for the thread.
