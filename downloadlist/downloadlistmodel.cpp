@@ -117,17 +117,6 @@ QString CDownloadListModel::CellText(int row, int column) const
     return CellTextLocked(m_rows[size_t(row)], column);
 }
 
-std::vector<CDownloadThread*> CDownloadListModel::ListedJobs() const
-{
-    std::vector<CDownloadThread*> jobs;
-    std::unique_lock lock(m_mutex);
-    for (const Row& r : m_rows) {
-        if (r.job)
-            jobs.push_back(r.job);
-    }
-    return jobs;
-}
-
 QString CDownloadListModel::CellTextLocked(const Row& row, int column) const
 {
     switch (column) {

@@ -37,8 +37,6 @@ public:
     int FindJobRow(const CDownloadThread* job) const;
     // The text a cell shows now; empty outside the list.
     QString CellText(int row, int column) const;
-    // The jobs that have a row.
-    std::vector<CDownloadThread*> ListedJobs() const;
 
     void ShowDownloadProgress(const CDownloadThread* job, quint64 total, quint64 received,
                               quint32 elapsedMs) override;

@@ -10,7 +10,6 @@ public:
     explicit CXmlNodeWrapper(QDomNode node) : m_node(std::move(node)) {}
     virtual ~CXmlNodeWrapper() = default;
 
-    bool IsValid() const { return !m_node.isNull(); }
     // The first child element named name; none when there is no such child or no node.
     CXmlNodeWrapper FindChild(const QString& name) const;
     // The node's text content; empty for no node.

@@ -144,13 +144,6 @@ void CZipArchive::ReadCentralDirectory()
     }
 }
 
-QString CZipArchive::GetEntryName(int index) const
-{
-    if (index < 0 || index >= GetCount())
-        return {};
-    return QString::fromUtf8(m_entries[size_t(index)].name);
-}
-
 QString CZipArchive::BareName(const QByteArray& name)
 {
     const qsizetype slash = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));

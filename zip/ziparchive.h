@@ -23,8 +23,6 @@ public:
     // a ZIP archive, or its directory is damaged.
     void Open(const QString& path);
     int GetCount() const { return int(m_entries.size()); }
-    // The name stored in the archive for entry index.
-    QString GetEntryName(int index) const;
     // Writes entry index into folder under its bare name, replacing a file of that name.
     // Folder entries are skipped. Returns true when a file was written.
     bool ExtractFile(int index, const QString& folder);
