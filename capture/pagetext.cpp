@@ -1,5 +1,7 @@
 #include "capture/pagetext.h"
 
+#include "res/asciicase.h"
+
 namespace {
 
 struct HtmlEntity {
@@ -53,15 +55,6 @@ int ReplaceAll(QString& text, QStringView oldText, QStringView newText)
     out.append(QStringView(text).mid(copied));
     text = std::move(out);
     return count;
-}
-
-QString FoldAsciiCase(QString text)
-{
-    for (QChar& c : text) {
-        if (c.unicode() >= u'A' && c.unicode() <= u'Z')
-            c = QChar(c.unicode() + (u'a' - u'A'));
-    }
-    return text;
 }
 
 int ExtractBetween(QString source, QString startMarker, QString endMarker, QString& result)

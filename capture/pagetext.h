@@ -4,7 +4,7 @@
 #include <QStringView>
 
 // Text operations that turn a video page's HTML into clean values for a download job.
-// Case folding covers the letters A to Z only, whatever the user's locale.
+// Markers match without regard to the case of A to Z only (res/asciicase.h).
 
 // Replaces every non-overlapping occurrence of oldText, scanning left to right and
 // case-sensitively; text inserted by the call is not scanned again. Returns the count.
@@ -19,6 +19,3 @@ void DecodeHtmlEntities(QString& text);
 
 // Removes the nine characters that cannot stand in a Windows file name.
 void RemoveFileNameChars(QString& text);
-
-// Lower-cases A to Z and nothing else, so positions stay those of the original text.
-QString FoldAsciiCase(QString text);

@@ -1,9 +1,8 @@
 #include "downloadlist/downloadlistmodel.h"
 
-#include "capture/pagetext.h"
 #include "engine/downloadthread.h"
+#include "res/asciicase.h"
 #include "res/stringtable.h"
-
 
 #include <climits>
 
@@ -100,10 +99,9 @@ void CDownloadListModel::AddJobRow(CDownloadThread* job, const QString& name,
 
 bool CDownloadListModel::IsPathListed(const QString& path) const
 {
-    const QString wanted = FoldAsciiCase(path);
     std::unique_lock lock(m_mutex);
     for (const Row& r : m_rows) {
-        if (r.job && FoldAsciiCase(r.path) == wanted)
+        if (r.job && EqualsIgnoringAsciiCase(r.path, path))
             return true;
     }
     return false;
