@@ -28,11 +28,17 @@ QString ProgramFolder()
 
 bool IsPresent(const QString& folder)
 {
+#ifdef Q_OS_WIN
+    // Any file-system object of each name will do, as the program has always checked.
     for (const QString& name : RequiredFiles()) {
-        if (!QFileInfo(folder + u'/' + name).isFile())
+        if (!QFileInfo::exists(folder + u'/' + name))
             return false;
     }
     return true;
+#else
+    const QFileInfo program(folder + u'/' + ExecutableName());
+    return program.isFile() && program.isExecutable();
+#endif
 }
 
 const char* PresetTemplate(int format)

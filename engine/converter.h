@@ -16,7 +16,9 @@ QString ExecutableName();
 // The folder of the running executable.
 QString ProgramFolder();
 
-// True when every required file exists in folder.
+// True when every required file is in folder. Where the converter is a program file of its
+// own (not Windows), it counts only when it can be run: one that cannot would fail every
+// conversion, and its download would never be offered again.
 bool IsPresent(const QString& folder);
 
 // The preset of a format as one command template with two "%s": the input, then the output.

@@ -55,7 +55,10 @@ private:
 
 } // namespace
 
-CDownloadThread::CDownloadThread(QObject* parent) : QThread(parent) {}
+CDownloadThread::CDownloadThread(QObject* parent)
+    : QThread(parent), m_strConverterFolder(Converter::ProgramFolder())
+{
+}
 
 CDownloadThread::~CDownloadThread()
 {
@@ -109,9 +112,7 @@ bool CDownloadThread::ConvertVideo()
     if (m_pOutputWnd)
         m_pOutputWnd->ShowConversionQueued(this);
     const QString intermediate = TransferPath();
-    const QString folder =
-        m_strConverterFolder.isEmpty() ? Converter::ProgramFolder() : m_strConverterFolder;
-    const QString program = folder + u'/' + Converter::ExecutableName();
+    const QString program = m_strConverterFolder + u'/' + Converter::ExecutableName();
 
     std::unique_lock turn(g_csConversion, std::defer_lock);
     while (!turn.try_lock_for(kStopPoll)) {

@@ -34,7 +34,9 @@ public:
     CJobRows* m_pOutputWnd = nullptr;
     bool m_bConvert = false;
     int m_nFormat = 0;
-    // The folder that holds the converter; the program's own folder when empty.
+    // The folder that holds the converter: the program's own, worked out here on the creating
+    // (user-interface) thread, since Qt's application folder is not safe to ask for first from
+    // a worker. Tests point it elsewhere.
     QString m_strConverterFolder;
 
     // Runs the whole job on the worker thread; false when it could not do its work.

@@ -1,6 +1,7 @@
 #include "engine/converter.h"
 #include "engine/outputformat.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -10,7 +11,8 @@ class TestConverter final : public QObject {
 private slots:
     void presetOfEveryFormat_data();
     void presetOfEveryFormat();
-    void presenceNeedsEveryFile();
+    void presence_data();
+    void presence();
 };
 
 void TestConverter::presetOfEveryFormat_data()
@@ -48,18 +50,47 @@ void TestConverter::presetOfEveryFormat()
              "ffmpeg -i \"%s\" -y " + options + " \"%s\"");
 }
 
-void TestConverter::presenceNeedsEveryFile()
+void TestConverter::presence_data()
 {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("present");
+
+    QTest::newRow("nothing there") << "none" << false;
+#ifdef Q_OS_WIN
+    QTest::newRow("every file") << "file" << true;
+#else
+    // A converter that cannot be run would fail every conversion unnoticed.
+    QTest::newRow("a file that cannot be run") << "file" << false;
+    QTest::newRow("a program file") << "program" << true;
+    QTest::newRow("a link to a program file") << "link" << true;
+    QTest::newRow("a folder of that name") << "folder" << false;
+#endif
+}
+
+void TestConverter::presence()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, present);
+
     QTemporaryDir folder;
-    QVERIFY(!Converter::IsPresent(folder.path()));
+    QTemporaryDir elsewhere;
     const QStringList files = Converter::RequiredFiles();
     QCOMPARE(files.constFirst(), Converter::ExecutableName());
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        QVERIFY(!Converter::IsPresent(folder.path()));
-        QFile file(folder.filePath(files[i]));
-        QVERIFY(file.open(QIODevice::WriteOnly));
+    for (const QString& name : files) {
+        const QString path = folder.filePath(name);
+        if (kind == "folder") {
+            QVERIFY(QDir(folder.path()).mkdir(name));
+        } else if (kind != "none") {
+            const QString real = kind == "link" ? elsewhere.filePath(name) : path;
+            QFile file(real);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (kind != "file")
+                QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
+            if (kind == "link")
+                QVERIFY(QFile::link(real, path));
+        }
     }
-    QVERIFY(Converter::IsPresent(folder.path()));
+    QCOMPARE(Converter::IsPresent(folder.path()), present);
 }
 
 QTEST_APPLESS_MAIN(TestConverter)
