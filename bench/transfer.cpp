@@ -45,9 +45,7 @@ void RunJobs(COutputWnd& pane, const QString& url, const QStringList& paths)
         job->m_strUrl = url;
         job->m_strPath = path;
         job->m_pOutputWnd = &pane;
-        pane.AddJobRow(job.get(), path, path);
-        jobs.push_back(job.get());
-        pane.StartJob(std::move(job));
+        jobs.push_back(pane.StartJob(std::move(job), path, path));
     }
     QEventLoop loop;
     QTimer poll;

@@ -48,13 +48,16 @@ bool COutputWnd::IsPathListed(const QString& path) const
     return m_pModel->IsPathListed(path);
 }
 
-void COutputWnd::StartJob(std::unique_ptr<CDownloadThread> job)
+CDownloadThread* COutputWnd::StartJob(std::unique_ptr<CDownloadThread> job, const QString& name,
+                                      const QString& fullPath)
 {
     CDownloadThread* started = job.get();
     m_jobs.push_back(std::move(job));
+    AddJobRow(started, name, fullPath);
     connect(started, &QThread::finished, this, &COutputWnd::ReleaseFinishedJobs,
             Qt::QueuedConnection);
     started->start();
+    return started;
 }
 
 std::vector<const CDownloadThread*> COutputWnd::Jobs() const

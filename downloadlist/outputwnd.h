@@ -30,8 +30,11 @@ public:
     void AddJobRow(CDownloadThread* job, const QString& name, const QString& fullPath);
     bool IsPathListed(const QString& path) const;
 
-    // Takes the job over and starts its thread; its row must exist already.
-    void StartJob(std::unique_ptr<CDownloadThread> job);
+    // Takes the job over, adds its row with AddJobRow and starts its thread, in that order: the
+    // job belongs to the pane from the moment a row refers to it, and its first report finds
+    // the row. Returns the job, which the pane keeps until it has ended and has no row.
+    CDownloadThread* StartJob(std::unique_ptr<CDownloadThread> job, const QString& name,
+                              const QString& fullPath);
     // The jobs the pane holds, running or kept for a row.
     std::vector<const CDownloadThread*> Jobs() const;
 

@@ -180,9 +180,7 @@ void TestConversion::formatOutsideTheRangeUsesXvid()
     job->m_pOutputWnd = m_pane.get();
     job->m_bConvert = true; // with format 0, which the command never produces
     job->m_strConverterFolder = folder;
-    m_pane->AddJobRow(job.get(), "x", path);
-    const QPointer<CDownloadThread> started(job.get());
-    m_pane->StartJob(std::move(job));
+    const QPointer<CDownloadThread> started = m_pane->StartJob(std::move(job), "x", path);
     QTRY_VERIFY_WITH_TIMEOUT(started->HasEnded(), kTimeoutMs);
     QVERIFY2(started->Succeeded(), qPrintable(started->ErrorText()));
     QCOMPARE(QString::fromUtf8(ReadWholeFile(folder + "/args")).split(u'\n', Qt::SkipEmptyParts),

@@ -16,11 +16,9 @@ QPointer<CDownloadThread> StartJob(COutputWnd& pane, const QString& url, const Q
     job->m_pOutputWnd = &pane;
     job->m_bConvert = format != 0;
     job->m_nFormat = format;
-    job->m_strConverterFolder = converterFolder;
-    pane.AddJobRow(job.get(), QFileInfo(path).fileName(), path);
-    QPointer<CDownloadThread> started(job.get());
-    pane.StartJob(std::move(job));
-    return started;
+    if (!converterFolder.isEmpty())
+        job->m_strConverterFolder = converterFolder;
+    return pane.StartJob(std::move(job), QFileInfo(path).fileName(), path);
 }
 
 QStringList JobCells(const COutputWnd& pane, const CDownloadThread* job)
