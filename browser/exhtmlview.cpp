@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWebEngineHttpRequest>
+#include <QWebEngineScript>
 
 #include <memory>
 
@@ -61,7 +62,10 @@ QVariant CExHtmlView::RunScript(const QString& script)
     auto answer = std::make_shared<Answer>();
     QEventLoop loop;
     QPointer<QEventLoop> waiting(&loop);
-    page()->runJavaScript(script, [answer, waiting](const QVariant& value) {
+    // A world of its own: the page's scripts share the document but not its script objects, so
+    // nothing they replace (a prototype, a getter, document.all) changes what is read here.
+    page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                          [answer, waiting](const QVariant& value) {
         answer->done = true;
         answer->value = value;
         if (waiting)
@@ -72,9 +76,12 @@ QVariant CExHtmlView::RunScript(const QString& script)
         // A navigation replaces the document the script ran in; its answer may never come.
         connect(this, &QWebEngineView::loadStarted, &loop, &QEventLoop::quit);
         connect(this, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
+        // A renderer that died answers nothing.
+        connect(page(), &QWebEnginePage::renderProcessTerminated, &loop, &QEventLoop::quit);
         connect(qApp, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
         connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
         loop.exec();
+        // This view may be gone now; nothing below touches it.
     }
     return answer->value;
 }

@@ -4,7 +4,9 @@
 
 // A web view with synchronous page reading and navigation helpers. The engine answers
 // asynchronously; the helpers wait for its answer while the event loop keeps running, so the
-// window never freezes, and give up when the application quits.
+// window never freezes, and give up when the application quits, the page's renderer dies or
+// the view is destroyed. Any command may run during a wait, and the view may be gone after it:
+// callers hold it through a QPointer.
 class CExHtmlView : public QWebEngineView {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CExHtmlView)
