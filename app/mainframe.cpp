@@ -337,9 +337,12 @@ CChildFrame* CMainFrame::OpenTab(const QString& title)
     auto* tab = new CChildFrame(title);
     m_pMdiArea->addSubWindow(tab);
     connect(tab->View(), &CQuillmoorView::commandStateChanged, this, &CMainFrame::UpdateCommandStates);
-    connect(tab, &QObject::destroyed, this, [this] {
-        if (!m_pCurrentTab) {
-            const QList<CChildFrame*> tabs = Tabs();
+    // A widget tells of its end before its guards are cleared: m_pCurrentTab may still point
+    // at the tab that is going, whose view is gone already.
+    connect(tab, &QObject::destroyed, this, [this](QObject* gone) {
+        if (!m_pCurrentTab || m_pCurrentTab.data() == gone) {
+            QList<CChildFrame*> tabs = Tabs();
+            tabs.removeAll(static_cast<CChildFrame*>(gone));
             m_pCurrentTab = tabs.isEmpty() ? nullptr : tabs.constLast();
         }
         UpdateCommandStates();
