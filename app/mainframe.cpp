@@ -164,14 +164,10 @@ void CMainFrame::CreateActions()
 {
     m_commands.newTab = MakeAction(this, QStringLiteral("&New YouTube Tab\tCtrl+N"), ID_FILE_NEW, "newtab");
     m_commands.newTab->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
-    m_commands.downloadVideo =
-        MakeAction(this, QStringLiteral("&Download Video...\tCtrl+D"), ID_FILE_DOWNLOAD_VIDEO, "download");
-    m_commands.downloadVideo->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
     m_commands.open = MakeAction(this, QStringLiteral("Open"), ID_FILE_OPEN);
     m_commands.open->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
     m_commands.about = MakeAction(this, QStringLiteral("&About Quillmoor..."), ID_APP_ABOUT, "about");
-    // Nobody handles these yet: a command without a handler is shown disabled.
-    m_commands.downloadVideo->setEnabled(false);
+    // Enabled once the application connects it: a command without a handler is disabled.
     m_commands.about->setEnabled(false);
     addAction(m_commands.open);
 
@@ -201,6 +197,11 @@ void CMainFrame::CreateActions()
                 (view->*command)();
         });
     };
+    // The view's commands: each goes to the active tab, and is enabled while there is one.
+    m_actDownloadVideo =
+        MakeAction(this, QStringLiteral("&Download Video...\tCtrl+D"), ID_FILE_DOWNLOAD_VIDEO, "download");
+    m_actDownloadVideo->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
+    onView(m_actDownloadVideo, &CQuillmoorView::OnDownloadVideo);
     onView(m_actBack, &CQuillmoorView::OnGoBack);
     onView(m_actForward, &CQuillmoorView::OnGoForward);
     onView(m_actRefresh, &CQuillmoorView::OnRefresh);
@@ -244,7 +245,7 @@ void CMainFrame::CreateMenus()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(m_commands.newTab);
-    file->addAction(m_commands.downloadVideo);
+    file->addAction(m_actDownloadVideo);
     file->addAction(m_actClose);
     file->addSeparator();
     file->addAction(m_actExit);
@@ -289,7 +290,7 @@ void CMainFrame::CreateToolBar()
     m_wndToolBar->setObjectName(QStringLiteral("Standard"));
     m_wndToolBar->setAllowedAreas(Qt::TopToolBarArea);
     m_wndToolBar->addAction(m_commands.newTab);
-    m_wndToolBar->addAction(m_commands.downloadVideo);
+    m_wndToolBar->addAction(m_actDownloadVideo);
     m_wndToolBar->addSeparator();
     m_wndToolBar->addActions({m_actBack, m_actForward, m_actStop, m_actRefresh});
     m_wndToolBar->addSeparator();
@@ -381,7 +382,7 @@ void CMainFrame::UpdateCommandStates()
     CQuillmoorView* view = ActiveView();
     m_actBack->setEnabled(view && view->m_bCanGoBack);
     m_actForward->setEnabled(view && view->m_bCanGoForward);
-    for (QAction* action : {m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
+    for (QAction* action : {m_actDownloadVideo, m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
         action->setEnabled(view != nullptr);
 }
 

@@ -26,7 +26,6 @@ public:
     struct Commands {
         QAction* newTab = nullptr;
         QAction* open = nullptr;
-        QAction* downloadVideo = nullptr;
         QAction* about = nullptr;
     };
 
@@ -81,6 +80,7 @@ private:
     QToolButton* m_pDocumentMenuButton = nullptr;
     QLabel* m_pIdleMessage = nullptr;
     Commands m_commands;
+    QAction* m_actDownloadVideo = nullptr;
     QAction* m_actClose = nullptr;
     QAction* m_actSave = nullptr;
     QAction* m_actPrint = nullptr;

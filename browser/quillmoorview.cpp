@@ -1,6 +1,8 @@
 #include "browser/quillmoorview.h"
 
+#include "capture/downloadvideocommand.h"
 #include "capture/videosite.h"
+#include "downloadlist/outputwnd.h"
 
 #include <QAction>
 #include <QPrintDialog>
@@ -60,4 +62,19 @@ void CQuillmoorView::OnFilePrint()
     connect(this, &QWebEngineView::printFinished, this, [printer] { delete printer; },
             Qt::SingleShotConnection);
     print(printer);
+}
+
+void CQuillmoorView::OnDownloadVideo()
+{
+    // The main window holds exactly one Download List.
+    auto* pane = window()->findChild<COutputWnd*>();
+    if (!pane)
+        return;
+    CDownloadVideoCommand command(*this, *pane, [this] {
+        QString text;
+        GetDocumentHtml(text);
+        return text;
+    });
+    command.Run();
+    // This view may have closed while the command ran; nothing here touches it again.
 }

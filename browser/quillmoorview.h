@@ -21,6 +21,8 @@ public:
     void OnRefresh();
     // Asks for a printer and prints the page.
     void OnFilePrint();
+    // Download Video: saves the video of the page shown, into the main window's Download List.
+    void OnDownloadVideo();
 
     // Whether the page's history allows going back or forward, as the engine last said.
     bool m_bCanGoForward = false;

@@ -5,6 +5,7 @@
 // The program's user-visible words, looked up by their resource number.
 enum StringId : int {
     IDS_OLE_INIT_FAILED = 100,
+    IDS_NO_VIDEO_FOUND = 101,
     IDS_FILE_NAME = 102,
     IDS_SIZE = 103,
     IDS_DOWNLOADED = 104,
@@ -15,6 +16,7 @@ enum StringId : int {
     IDS_STARTING = 109,
     IDS_DOWNLOADING = 110,
     IDS_COMPLETED = 111,
+    IDS_ALREADY_LISTED = 112,
     IDS_SELECT_VIDEO_FIRST = 113,
     IDS_NEW_UPDATE = 114,
     IDS_CONFIRM_CANCEL = 115,
@@ -23,6 +25,8 @@ enum StringId : int {
     IDS_CONVERSION_COMPLETED = 119,
     IDS_CONVERSION_QUEUED = 120,
     IDS_FAILED = 121,
+    IDS_FOLDER_MISSING = 122,  // %1: the folder
+    IDS_CONFIRM_REPLACE = 123, // %1: the file's name
     IDS_TOOLBAR_STANDARD = 124,
     IDS_TOOLBAR_CUSTOMIZE = 125,
     IDR_QUILLMOOR = 128,

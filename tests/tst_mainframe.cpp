@@ -166,8 +166,8 @@ void TestMainFrame::menuTexts_data()
 
     QTest::newRow("new tab") << "&File" << "&New YouTube Tab\tCtrl+N" << "Open a new YouTube Tab"
                              << "New" << true;
-    QTest::newRow("download video, not handled yet")
-        << "&File" << "&Download Video...\tCtrl+D" << "Download the video" << "Download" << false;
+    QTest::newRow("download video")
+        << "&File" << "&Download Video...\tCtrl+D" << "Download the video" << "Download" << true;
     QTest::newRow("close tab") << "&File" << "&Close Tab" << "Close the active document"
                                << "Close" << true;
     QTest::newRow("exit") << "&File" << "E&xit"
