@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-svg-dev qt6-webengine-dev libgl-dev
     xvfb xauth imagemagick fonts-dejavu-core
     libcurl4-openssl-dev zlib1g-dev
-    curl python3 ffmpeg zip 7zip
+    curl python3 ffmpeg zip 7zip xdotool
 )
 
 missing=()
