@@ -75,8 +75,16 @@ int COutputList::FirstSelectedRow() const
 bool COutputList::CanPlayVideo() const
 {
     const int row = FirstSelectedRow();
-    return row >= 0 && Rows()->CellText(row, CDownloadListModel::Progress)
-                               .compare(QLatin1String("100%"), Qt::CaseInsensitive) == 0;
+    return row >= 0 && !HasFailed(row) &&
+           Rows()->CellText(row, CDownloadListModel::Progress)
+                   .compare(QLatin1String("100%"), Qt::CaseInsensitive) == 0;
+}
+
+bool COutputList::HasFailed(int row) const
+{
+    // A row can fail at "100%": its last write failed, or the converter reached the end and
+    // then failed. Its file is cut short or missing.
+    return Rows()->CellText(row, CDownloadListModel::Status) == LoadResString(IDS_FAILED);
 }
 
 void COutputList::contextMenuEvent(QContextMenuEvent* event)
@@ -102,18 +110,23 @@ void COutputList::OnPlayVideo()
         QMessageBox::warning(this, QString(), LoadResString(IDS_SELECT_VIDEO_FIRST));
         return;
     }
+    // The row may have failed while the menu that offered the command was open.
+    if (HasFailed(row))
+        return;
     CShellLayer::Open(Rows()->CellText(row, CDownloadListModel::FullPath));
 }
 
 void COutputList::OnCancelDownload()
 {
-    const QList<int> rows = SelectedRows();
-    if (rows.isEmpty())
+    if (SelectedRows().isEmpty())
         return;
     if (QMessageBox::question(this, QString(), LoadResString(IDS_CONFIRM_CANCEL),
                               QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
-    Rows()->CancelRows(rows);
+    // The question runs a loop of its own, in which the rows of jobs cancelled before may leave
+    // and the rows below them move up. The selection follows its rows; numbers taken before the
+    // question would name neighbours.
+    Rows()->CancelRows(SelectedRows());
 }
 
 void COutputList::CancelActiveDownloads()

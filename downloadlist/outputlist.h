@@ -26,7 +26,8 @@ public:
     QAction* PlayVideoAction() const { return m_actPlayVideo; }
     QAction* CancelDownloadAction() const { return m_actCancelDownload; }
 
-    // Play Video is offered when the first selected row's Progress reads "100%".
+    // Play Video is offered when the first selected row's Progress reads "100%" and it has not
+    // failed.
     bool CanPlayVideo() const;
     // The selected row with the lowest index, or -1.
     int FirstSelectedRow() const;
@@ -45,6 +46,7 @@ private:
     void OnHeaderClicked(int column);
     void OnDoubleClicked(const QModelIndex& index);
     QList<int> SelectedRows() const;
+    bool HasFailed(int row) const;
 
     QAction* m_actClearCompleted = nullptr;
     QAction* m_actPlayVideo = nullptr;

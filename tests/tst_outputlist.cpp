@@ -4,15 +4,18 @@
 #include "downloadlist/outputwnd.h"
 #include "engine/downloadthread.h"
 #include "tests/support/messageboxanswer.h"
+#include "tests/support/modalscript.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
 #include <array>
+#include <thread>
 
 using Model = CDownloadListModel;
 
@@ -37,8 +40,24 @@ void SetStatuses(COutputWnd& pane, std::array<CDownloadThread, kRows>& jobs, con
             pane.ShowConversionQueued(job);
         if (s == "Converting")
             pane.ShowConversionProgress(job, 100, 50);
+        if (s == "Converted") {
+            pane.ShowConversionProgress(job, 100, 100);
+            pane.ShowConversionCompleted(job);
+        }
         if (s == "Failed")
             pane.ShowFailed(job);
+        // Two ways a row fails with "100%" in its Progress cell.
+        if (s == "Failed in the last write") {
+            pane.ShowDownloadProgress(job, 1000, 1000, 10);
+            pane.ShowFailed(job);
+        }
+        if (s == "Failed after converting to the end") {
+            pane.ShowDownloadProgress(job, 1000, 1000, 10);
+            pane.ShowDownloadCompleted(job);
+            pane.ShowConversionQueued(job);
+            pane.ShowConversionProgress(job, 100, 100);
+            pane.ShowFailed(job);
+        }
     }
 }
 
@@ -58,6 +77,21 @@ void Select(COutputList* list, const QList<int>& rows)
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
+// Whether the context menu, opened over the list, offers Play Video.
+bool PlayVideoOffered(COutputList* list)
+{
+    bool offered = false;
+    QTimer::singleShot(0, list, [&offered, list] {
+        offered = list->PlayVideoAction()->isEnabled();
+        if (QWidget* menu = QApplication::activePopupWidget())
+            menu->close();
+    });
+    const QPoint at(5, 5);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &event);
+    return offered;
+}
+
 } // namespace
 
 class TestOutputList final : public QObject {
@@ -69,6 +103,8 @@ private slots:
     void clearCompleted();
     void cancelDownload_data();
     void cancelDownload();
+    void cancelDownloadWhileARowLeaves_data();
+    void cancelDownloadWhileARowLeaves();
     void cancelActiveDownloadsOnClose();
     void cancelLosesToACompletion();
     void playVideo_data();
@@ -157,6 +193,46 @@ void TestOutputList::cancelDownload()
         QCOMPARE(m_jobs[size_t(i)].m_bCancel.load(), after[i] == "Cancelling" && statuses[i] != after[i]);
 }
 
+void TestOutputList::cancelDownloadWhileARowLeaves_data()
+{
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<QList<bool>>("cancelled");
+
+    // Row 0's job was cancelled before; its worker removes the row while the question is up,
+    // and the rows below it move up by one.
+    QTest::newRow("the row below the leaving one is cancelled, not its neighbour")
+        << QList<int>{1} << QStringList{"Cancelling", "Downloading"}
+        << QList<bool>{true, true, false};
+    QTest::newRow("the leaving row and the one below it selected")
+        << QList<int>{0, 1} << QStringList{"Cancelling", "Downloading"}
+        << QList<bool>{true, true, false};
+    QTest::newRow("only the leaving row selected: nothing else is cancelled")
+        << QList<int>{0} << QStringList{"Downloading", "Downloading"}
+        << QList<bool>{true, false, false};
+}
+
+void TestOutputList::cancelDownloadWhileARowLeaves()
+{
+    QFETCH(QList<int>, selected);
+    QFETCH(QStringList, after);
+    QFETCH(QList<bool>, cancelled);
+
+    SetStatuses(*m_pane, m_jobs, {"Cancelling", "Downloading", "Downloading"});
+    Select(m_pane->List(), selected);
+    const auto rowLeaves = [this](QWidget*) {
+        std::thread([this] { m_pane->RemoveJobRow(&m_jobs[0]); }).join();
+        // The list's refresh, inside the question's own loop, takes the row out.
+        QVERIFY(QTest::qWaitFor([this] { return m_pane->Rows()->rowCount() == 2; }, 5000));
+    };
+    CModalScript script({CModalScript::Inspect(rowLeaves, CModalScript::Press(QMessageBox::Yes))});
+    m_pane->List()->CancelDownloadAction()->trigger();
+    QCOMPARE(script.Pending(), 0);
+    QCOMPARE(Column(*m_pane, Model::Status), after);
+    for (int i = 0; i < cancelled.size(); ++i)
+        QCOMPARE(m_jobs[size_t(i)].m_bCancel.load(), cancelled[i]);
+}
+
 void TestOutputList::cancelActiveDownloadsOnClose()
 {
     SetStatuses(*m_pane, m_jobs, {"Downloading", "Converting", "Starting", "Conversion Queued"});
@@ -204,6 +280,14 @@ void TestOutputList::playVideo_data()
         << QStringList{"/v/clip0.flv"};
     QTest::newRow("nothing selected") << QStringList{"Completed"} << QList<int>{} << false
                                       << QStringList{};
+    QTest::newRow("failed in its last write at 100% is not playable")
+        << QStringList{"Failed in the last write"} << QList<int>{0} << false << QStringList{};
+    QTest::newRow("converter failed after reporting its full position: not playable")
+        << QStringList{"Failed after converting to the end"} << QList<int>{0} << false
+        << QStringList{};
+    QTest::newRow("a converted row at 100% is playable")
+        << QStringList{"Converted"} << QList<int>{0} << true
+        << QStringList{"/v/clip0.flv"};
 }
 
 void TestOutputList::playVideo()
@@ -220,6 +304,8 @@ void TestOutputList::playVideo()
     m_pane->List()->PlayVideoAction()->trigger();
     QCOMPARE(m_opened, opened);
     QCOMPARE(answer.texts, selected.isEmpty() ? QStringList{"Please select a video first."} : QStringList{});
+    // Last: the menu leaves the command disabled where it is not offered.
+    QCOMPARE(PlayVideoOffered(m_pane->List()), enabled);
 }
 
 void TestOutputList::doubleClickOpensTheRowsFile()
