@@ -96,7 +96,20 @@ CFfmpegDowloadDlg::CFfmpegDowloadDlg(QWidget* parent, const QString& folder)
 
 CFfmpegDowloadDlg::~CFfmpegDowloadDlg()
 {
-    // The worker stops at its next piece or entry; what it still queues finds no dialog.
+    Stop();
+}
+
+void CFfmpegDowloadDlg::done(int result)
+{
+    // Cancel, Escape and the close box all end here: the work is not wanted any more, whether
+    // or not the caller keeps the dialog object.
+    Stop();
+    QDialog::done(result);
+}
+
+void CFfmpegDowloadDlg::Stop()
+{
+    // The worker stops at its next piece or entry; what it queued before finds it stopped.
     if (m_job)
         m_job->stop = true;
 }
@@ -144,13 +157,15 @@ void CFfmpegDowloadDlg::OnDownload()
                  expected = ExpectedChecksum(), dialog = QPointer<CFfmpegDowloadDlg>(this)]() mutable {
         const auto stopped = [&job] { return job->stop.load(); };
         // Every report goes through the relay; the dialog is reached only if it still exists
-        // when the UI thread runs the call.
+        // and has not been closed when the UI thread runs the call.
         const auto toDialog = [&job, dialog](auto call) {
             job->Post([dialog, call] {
-                if (dialog)
+                if (dialog && !(dialog->m_job && dialog->m_job->stop))
                     call(dialog.data());
             });
         };
+        // A stopped download leaves nothing behind: the archive is partial or unwanted.
+        const auto abandon = [&zip] { QFile::remove(zip); };
         int lastPercent = -1;
         const int result = HttpDownloadFile(url, zip, [&](int percent) {
             if (percent == lastPercent)
@@ -158,8 +173,10 @@ void CFfmpegDowloadDlg::OnDownload()
             lastPercent = percent;
             toDialog([percent](CFfmpegDowloadDlg* d) { d->ShowStatus(QStringLiteral("Downloading..."), percent); });
         }, stopped);
-        if (stopped())
+        if (stopped()) {
+            abandon();
             return;
+        }
         if (result != CHttpAgentException::Success) {
             toDialog([](CFfmpegDowloadDlg* d) { d->OnStopped(QStringLiteral("Download failed."), {}); });
             return;
@@ -176,8 +193,10 @@ void CFfmpegDowloadDlg::OnDownload()
         const bool extracted = ExtractArchive(zip, folder, [&](int percent) {
             toDialog([percent](CFfmpegDowloadDlg* d) { d->ShowStatus(QStringLiteral("Extracting..."), percent); });
         }, stopped, error);
-        if (stopped())
+        if (stopped()) {
+            abandon();
             return;
+        }
         if (!extracted) {
             toDialog([error](CFfmpegDowloadDlg* d) { d->OnStopped(QStringLiteral("Extraction failed."), error); });
             return;

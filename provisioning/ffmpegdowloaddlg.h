@@ -34,9 +34,13 @@ public:
     QString StatusText() const;
     QString PercentText() const;
 
+    // Ends the dialog and stops its worker.
+    void done(int result) override;
+
 private:
     struct Job;
 
+    void Stop();
     void OnDownload();
     void OnStopped(const QString& status, const QString& message);
 

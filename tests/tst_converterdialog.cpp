@@ -28,6 +28,25 @@ QByteArray Read(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Whether a TCP connection to or from port on this machine is established.
+bool ConnectionOpen(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray hexPort = QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    table.readLine(); // the column names
+    for (QByteArray line = table.readLine(); !line.isEmpty(); line = table.readLine()) {
+        // "sl local_address rem_address st ...", the addresses as HEXADDR:HEXPORT.
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 4 || fields[3] != "01")
+            continue;
+        if (fields[1].endsWith(':' + hexPort) || fields[2].endsWith(':' + hexPort))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 class TestConverterDialog final : public QObject {
@@ -39,7 +58,8 @@ private slots:
     void fetchesChecksAndUnpacks();
     void checksumMismatchUnpacksNothing();
     void errorPageInsteadOfAnArchive();
-    void cancelDuringTheTransfer();
+    void closingStopsTheTransfer_data();
+    void closingStopsTheTransfer();
     void passwordPromptForTheTextClient_data();
     void passwordPromptForTheTextClient();
 
@@ -115,21 +135,57 @@ void TestConverterDialog::errorPageInsteadOfAnArchive()
     QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("ffmpeg"))));
 }
 
-void TestConverterDialog::cancelDuringTheTransfer()
+void TestConverterDialog::closingStopsTheTransfer_data()
 {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Cancel button") << "cancel";
+    QTest::newRow("Escape") << "escape";
+    QTest::newRow("close box") << "close";
+    QTest::newRow("Cancel, then the dialog goes") << "cancel and destroy";
+}
+
+void TestConverterDialog::closingStopsTheTransfer()
+{
+    QFETCH(QString, how);
+    // About 10 KB a second: the whole archive would take half a minute.
     Reply slow = CScriptedHttpServer::Ok(Read(kArchive));
-    slow.dripBytes = 1024;
-    slow.dripDelayMs = 20;
+    slow.dripBytes = 512;
+    slow.dripDelayMs = 50;
     m_server->Route("/download/ffmpeg.zip", slow);
     auto dialog = std::make_unique<CFfmpegDowloadDlg>(nullptr, m_folder->path());
+    const QString zip = dialog->m_strZipPath;
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     dialog->DownloadButton()->click();
     QTRY_COMPARE_WITH_TIMEOUT(dialog->StatusText(), QStringLiteral("Downloading..."), kTimeoutMs);
-    dialog->reject();
+    QVERIFY(QFile::exists(zip));
+    QVERIFY(ConnectionOpen(m_server->Port()));
+
+    if (how.startsWith("cancel")) {
+        QPushButton* cancel = nullptr;
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+            cancel = button->text() == QLatin1String("Cancel") ? button : cancel;
+        QVERIFY(cancel);
+        cancel->click();
+    } else if (how == "escape") {
+        QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    } else {
+        QVERIFY(dialog->close());
+    }
     QCOMPARE(dialog->result(), int(QDialog::Rejected));
-    dialog.reset();
-    // The worker stops and whatever it still queues reaches no dialog.
-    QTest::qWait(1500);
+    QVERIFY(!dialog->isVisible());
+    if (how.endsWith("destroy"))
+        dialog.reset();
+
+    // The worker stops at its next piece while the dialog still exists, and cleans up after itself.
+    QTRY_VERIFY_WITH_TIMEOUT(!ConnectionOpen(m_server->Port()), 10000);
+    QTRY_VERIFY(!QFile::exists(zip));
     QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("ffmpeg"))));
+    if (dialog) {
+        // Nothing it queued before it stopped reopens or ends the dialog.
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(!dialog->isVisible());
+    }
 }
 
 void TestConverterDialog::passwordPromptForTheTextClient_data()
