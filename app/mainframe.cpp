@@ -339,11 +339,11 @@ CChildFrame* CMainFrame::OpenTab(const QString& title)
     m_pMdiArea->addSubWindow(tab);
     connect(tab->View(), &CQuillmoorView::commandStateChanged, this, &CMainFrame::UpdateCommandStates);
     // A widget tells of its end before its guards are cleared: m_pCurrentTab may still point
-    // at the tab that is going, whose view is gone already.
-    connect(tab, &QObject::destroyed, this, [this](QObject* gone) {
-        if (!m_pCurrentTab || m_pCurrentTab.data() == gone) {
-            QList<CChildFrame*> tabs = Tabs();
-            tabs.removeAll(static_cast<CChildFrame*>(gone));
+    // at the tab that is going, whose view is gone already. That tab is no CChildFrame any
+    // more, so neither ActiveTab() nor Tabs() gives it.
+    connect(tab, &QObject::destroyed, this, [this] {
+        if (!ActiveTab()) {
+            const QList<CChildFrame*> tabs = Tabs();
             m_pCurrentTab = tabs.isEmpty() ? nullptr : tabs.constLast();
         }
         UpdateCommandStates();
@@ -359,7 +359,7 @@ CChildFrame* CMainFrame::OpenTab(const QString& title)
 
 CChildFrame* CMainFrame::ActiveTab() const
 {
-    return m_pCurrentTab;
+    return qobject_cast<CChildFrame*>(m_pCurrentTab.data());
 }
 
 QList<CChildFrame*> CMainFrame::Tabs() const

@@ -75,7 +75,9 @@ private:
     QMdiArea* m_pMdiArea = nullptr;
     // The tab the commands go to. The area forgets its active tab whenever the main window is
     // not the active window, which must not disable the commands.
-    QPointer<CChildFrame> m_pCurrentTab;
+    // Held as a QObject: while a tab is being destroyed it is no CChildFrame any more, and
+    // ActiveTab()'s cast then gives null.
+    QPointer<QObject> m_pCurrentTab;
     QToolBar* m_wndToolBar = nullptr;
     QToolButton* m_pDocumentMenuButton = nullptr;
     QLabel* m_pIdleMessage = nullptr;
