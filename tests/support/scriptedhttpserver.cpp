@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <stdexcept>
 
 CScriptedHttpServer::Reply CScriptedHttpServer::Ok(const QByteArray& body, qint64 bodySize)
@@ -175,6 +176,8 @@ void CScriptedHttpServer::Serve(int socket)
         qint64 total = reply.bodySize < 0 ? reply.body.size() : reply.bodySize;
         if (reply.cutAfter >= 0)
             total = std::min(total, reply.cutAfter);
+        if (reply.stallAfter >= 0)
+            total = std::min(total, reply.stallAfter);
         const qint64 pattern = reply.body.size();
         qint64 sent = 0;
         while (sent < total && pattern > 0) {
@@ -188,6 +191,8 @@ void CScriptedHttpServer::Serve(int socket)
                 return;
             sent += piece;
         }
+        if (reply.stallAfter >= 0)
+            Pause(std::numeric_limits<int>::max());
     }();
     ::shutdown(socket, SHUT_WR);
     // Let the client read everything before the socket goes.

@@ -11,8 +11,9 @@
 #include <vector>
 
 // An HTTP server on 127.0.0.1 for tests that answers each path with exactly the bytes a test
-// scripts: a header block as written, a body sent whole, cut short, dripped slowly or followed
-// by silence. One thread per connection; stops and joins them all on destruction.
+// scripts: a header block as written, a body sent whole, cut short, dripped slowly, followed
+// by silence or stalled for good. One thread per connection; stops and joins them all on
+// destruction.
 class CScriptedHttpServer final {
 public:
     struct Reply {
@@ -24,6 +25,7 @@ public:
         int dripBytes = 0;      // send the body in pieces of this size...
         int dripDelayMs = 0;    // ...with this pause before each
         int silenceMs = 0;      // after the head, send nothing for this long
+        qint64 stallAfter = -1; // after this many body bytes, send nothing more, connection open
         QByteArray requireHeader; // without this header line the request gets 401 instead
     };
 
