@@ -2,6 +2,7 @@
 #include "engine/outputformat.h"
 #include "frontrules.h"
 #include "tests/support/flvfixture.h"
+#include "tests/support/scriptedhttpserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,10 +11,12 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 
 namespace {
 
@@ -42,6 +45,67 @@ QStringList FromArguments(const Arguments& arguments)
     return out;
 }
 
+// A process as it was seen once: its id and its start time, so that an id taken again by
+// another process after it ended does not pass for it.
+struct SeenProcess {
+    qint64 pid = 0;
+    QByteArray start;
+};
+
+// Field 22 of /proc/PID/stat (the start time), and the state letter before it.
+std::optional<std::pair<char, QByteArray>> ReadStat(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray stat = file.readAll();
+    // The name in parentheses may hold blanks; the fields after it do not.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 20 || fields[0].isEmpty())
+        return std::nullopt;
+    return std::pair(fields[0].at(0), fields[19]);
+}
+
+// A zombie has ended; it only waits for whoever reaps orphans.
+bool StillRuns(const SeenProcess& process)
+{
+    const auto stat = ReadStat(process.pid);
+    return stat && stat->second == process.start && stat->first != 'Z' && stat->first != 'X';
+}
+
+// The children of pid, over all of its threads, named name.
+QList<SeenProcess> ChildrenNamed(qint64 pid, const QByteArray& name)
+{
+    QList<SeenProcess> found;
+    for (const QString& task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(QStringLiteral("/proc/%1/task/%2/children").arg(pid).arg(task));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& id : children.readAll().simplified().split(' ')) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(id)));
+            const auto stat = ReadStat(id.toLongLong());
+            if (stat && comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
+                found.append({id.toLongLong(), stat->second});
+        }
+    }
+    return found;
+}
+
+// A folder whose "ffmpeg" runs the system's ffmpeg reading its input in real time, so that a
+// conversion lasts as long as the video, and reporting its position every reportSeconds.
+QString RealTimeFfmpeg(const QTemporaryDir& dir, const QString& reportSeconds)
+{
+    const QString folder = dir.filePath(QStringLiteral("realtime-") + reportSeconds);
+    QDir().mkpath(folder);
+    QFile script(folder + QStringLiteral("/ffmpeg"));
+    const QByteArray body = "#!/bin/sh\nexec /usr/bin/ffmpeg -re -stats_period " +
+                            reportSeconds.toLatin1() + " \"$@\"\n";
+    if (!script.open(QIODevice::WriteOnly) || script.write(body) != body.size())
+        return {};
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    return folder;
+}
+
 } // namespace
 
 class TestConverterFront final : public QObject {
@@ -57,6 +121,11 @@ private slots:
     void presetsMakeRealFiles();
     void withoutSystemFfmpeg();
     void passesExitStatusAndSignals();
+    void outputPath_data();
+    void outputPath();
+    void endsWithAKilledProgram_data();
+    void endsWithAKilledProgram();
+    void endsWhenTheProgramWentBeforeIt();
 
 private:
     QTemporaryDir m_dir;
@@ -235,6 +304,100 @@ void TestConverterFront::passesExitStatusAndSignals()
     QCOMPARE(slow.exitStatus(), QProcess::NormalExit);
     QCOMPARE(slow.exitCode(), 255);
     QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(ffmpegPid)));
+}
+
+void TestConverterFront::outputPath_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("output");
+
+    QTest::newRow("a preset: the last argument")
+        << Converter::PresetArguments(int(OutputFormat::Mp3), "in.flv", "/v/it's.mp3") << "/v/it's.mp3";
+    QTest::newRow("input only") << QStringList{"-i", "in.flv"} << QString();
+    QTest::newRow("an option last") << QStringList{"-hide_banner", "-encoders"} << QString();
+    QTest::newRow("standard output") << QStringList{"-i", "in.flv", "-f", "mp3", "-"} << QString();
+    QTest::newRow("the input named again") << QStringList{"-i", "a.flv", "-y", "a.flv"} << QString();
+    QTest::newRow("nothing") << QStringList{} << QString();
+}
+
+void TestConverterFront::outputPath()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, output);
+    QCOMPARE(QString::fromStdString(FrontRules::OutputPath(ToArguments(arguments))), output);
+}
+
+void TestConverterFront::endsWithAKilledProgram_data()
+{
+    QTest::addColumn<QString>("reportSeconds");
+    // Silent, the front has nothing to write that would tell it the program is gone.
+    QTest::newRow("a converter silent for a minute") << "60";
+    // Chatty, the front writes to a pipe nobody reads any more before it can clean up.
+    QTest::newRow("a converter reporting ten times a second") << "0.1";
+}
+
+void TestConverterFront::endsWithAKilledProgram()
+{
+    QFETCH(QString, reportSeconds);
+    // Long enough that, read in real time, the conversion outlasts every wait below.
+    const QString flv = m_dir.filePath(QStringLiteral("long.flv"));
+    if (!QFile::exists(flv)) {
+        const QString error = MakeFlvFixture(flv, 60);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+    QFile source(flv);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    CScriptedHttpServer server;
+    server.Route("/get_video", CScriptedHttpServer::Ok(source.readAll()));
+    const QString realTime = RealTimeFfmpeg(m_dir, reportSeconds);
+    QVERIFY(!realTime.isEmpty());
+
+    const QString target = m_dir.filePath(QStringLiteral("killed-%1.mp3").arg(reportSeconds));
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"), realTime + u':' + environment.value(QStringLiteral("PATH")));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(QUILLMOOR_CONVERSION_JOB),
+                  {server.Url(QStringLiteral("/get_video")), target, QStringLiteral(QUILLMOOR_CONVERTER_DIR)});
+    QVERIFY(program.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(program.peek(64).contains("converting"), 60000);
+
+    // The front is a child of the job's worker thread, ffmpeg a child of the front.
+    const QList<SeenProcess> fronts = ChildrenNamed(program.processId(), "ffmpeg");
+    QCOMPARE(fronts.size(), 1);
+    const QList<SeenProcess> ffmpegs = ChildrenNamed(fronts[0].pid, "ffmpeg");
+    QCOMPARE(ffmpegs.size(), 1);
+    const SeenProcess front = fronts[0];
+    const SeenProcess ffmpeg = ffmpegs[0];
+    // Should the test fail, nothing it started runs on.
+    const auto cleanup = qScopeGuard([&] {
+        for (const SeenProcess& p : {front, ffmpeg}) {
+            if (StillRuns(p))
+                kill(pid_t(p.pid), SIGKILL);
+        }
+    });
+
+    kill(pid_t(program.processId()), SIGKILL);
+    QVERIFY(program.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!StillRuns(front) && !StillRuns(ffmpeg), 10000);
+    // The half-written target goes; the downloaded video stays for another try.
+    QTRY_VERIFY(!QFile::exists(target));
+    QVERIFY(QFile::exists(target + QStringLiteral(".flv")));
+}
+
+void TestConverterFront::endsWhenTheProgramWentBeforeIt()
+{
+    // The program died between starting the front and the front's first instruction: the pipe
+    // on the front's standard input has lost its writer by the time the front runs.
+    const QString out = m_dir.filePath(QStringLiteral("orphan.mp3"));
+    QProcess shell;
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start(QStringLiteral("/bin/sh"),
+                QStringList{"-c", "true | { cat >/dev/null; exec \"$0\" \"$@\"; }", Front()}
+                    << Converter::PresetArguments(int(OutputFormat::Mp3), m_flv, out));
+    QVERIFY(shell.waitForFinished(60000));
+    QVERIFY2(shell.exitCode() != 0, shell.readAll().right(1000).constData());
+    QVERIFY(!QFile::exists(out));
 }
 
 QTEST_GUILESS_MAIN(TestConverterFront)

@@ -130,4 +130,18 @@ std::string RewriteTimes(std::string_view text)
     return out;
 }
 
+std::string OutputPath(const Arguments& presetArguments)
+{
+    if (presetArguments.empty())
+        return {};
+    const std::string& last = presetArguments.back();
+    if (last.empty() || last.front() == '-')
+        return {};
+    for (size_t i = 0; i + 1 < presetArguments.size(); ++i) {
+        if (presetArguments[i] == "-i" && presetArguments[i + 1] == last)
+            return {};
+    }
+    return last;
+}
+
 } // namespace FrontRules

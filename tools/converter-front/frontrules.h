@@ -22,6 +22,10 @@ bool NeedsEncoderList(const Arguments& presetArguments);
 // program's standard input is a pipe that carries no commands.
 Arguments MapArguments(const Arguments& presetArguments, const HasEncoder& hasEncoder);
 
+// The file ffmpeg writes: the last argument, unless it is an option, the value of -i, an input
+// or standard output ("-"). Empty when there is none.
+std::string OutputPath(const Arguments& presetArguments);
+
 // Rewrites every "time=HH:MM:SS.cc" in text as "time=" and the seconds, keeping the fraction;
 // everything else stays as it is.
 std::string RewriteTimes(std::string_view text);

@@ -1,6 +1,7 @@
 // The converter that stands in the program's folder: takes the program's preset command lines,
 // runs the system's ffmpeg with the options of today, and reports progress times in seconds.
-// Exits with ffmpeg's status; signals sent to it reach ffmpeg.
+// Exits with ffmpeg's status; signals sent to it reach ffmpeg. It ends with the program that
+// started it, however that ends, and then leaves no output behind.
 
 #include "frontrules.h"
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -19,12 +21,77 @@
 
 namespace {
 
+// What the kernel sends when the thread that started the front ends; the program's worker
+// thread waits for the converter, so that happens only when the program itself has gone.
+constexpr int kStarterGone = SIGUSR1;
+
 volatile sig_atomic_t g_child = 0;
+volatile sig_atomic_t g_starterGone = 0;
 
 void ForwardSignal(int signal)
 {
     if (g_child > 0)
         kill(pid_t(g_child), signal);
+}
+
+// Nobody is left to read the output: ffmpeg stops at once.
+void OnStarterGone(int)
+{
+    g_starterGone = 1;
+    if (g_child > 0)
+        kill(pid_t(g_child), SIGKILL);
+}
+
+// Arms the death signal, then makes sure the starter did not go before it was armed: the
+// parent must still be the one the front began with, and standard input, a pipe the program
+// holds open while the converter runs, must still have a writer. False when the starter has
+// gone already.
+bool FollowStarter()
+{
+    const pid_t starter = getppid();
+    // When the program ends, the front's output may close before the death signal comes: a
+    // write in between must fail, not end the front before it has cleaned up.
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction gone {};
+    gone.sa_handler = OnStarterGone;
+    sigemptyset(&gone.sa_mask);
+    sigaction(kStarterGone, &gone, nullptr);
+    if (prctl(PR_SET_PDEATHSIG, kStarterGone) != 0)
+        return true;
+    if (getppid() != starter)
+        return false;
+    struct stat input {};
+    if (fstat(STDIN_FILENO, &input) != 0 || !S_ISFIFO(input.st_mode))
+        return true;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    return !(poll(&p, 1, 0) == 1 && (p.revents & POLLHUP));
+}
+
+// What a path was before ffmpeg ran, to tell whether ffmpeg has written it since.
+struct FileState {
+    bool exists = false;
+    struct stat info {};
+};
+
+FileState StateOf(const std::string& path)
+{
+    FileState state;
+    state.exists = !path.empty() && stat(path.c_str(), &state.info) == 0;
+    return state;
+}
+
+// Removes what ffmpeg wrote to path; a file it has not touched yet stays.
+void RemoveOutput(const std::string& path, const FileState& before)
+{
+    const FileState now = StateOf(path);
+    if (!now.exists || !S_ISREG(now.info.st_mode))
+        return;
+    const bool touched = !before.exists || now.info.st_ino != before.info.st_ino ||
+                         now.info.st_size != before.info.st_size ||
+                         now.info.st_mtim.tv_sec != before.info.st_mtim.tv_sec ||
+                         now.info.st_mtim.tv_nsec != before.info.st_mtim.tv_nsec;
+    if (touched)
+        unlink(path.c_str());
 }
 
 std::string RealPath(const std::string& path)
@@ -72,6 +139,7 @@ bool WriteAll(int fd, const char* data, size_t size)
 // In a forked child: replaces the process with program, or ends it with 127.
 [[noreturn]] void Exec(const std::string& program, const std::vector<std::string>& arguments)
 {
+    std::signal(SIGPIPE, SIG_DFL);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : arguments)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -140,6 +208,8 @@ void Relay(int from)
 
 int main(int argc, char** argv)
 {
+    if (!FollowStarter())
+        return 1;
     const std::string ffmpeg = FindSystemFfmpeg();
     if (ffmpeg.empty()) {
         std::fputs("ffmpeg not found: install the ffmpeg package\n", stderr);
@@ -167,6 +237,10 @@ int main(int argc, char** argv)
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         sigaction(signal, &forward, nullptr);
 
+    const std::string output = FrontRules::OutputPath(preset);
+    const FileState outputBefore = StateOf(output);
+    if (g_starterGone)
+        return 1;
     const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
@@ -186,12 +260,20 @@ int main(int argc, char** argv)
         Exec(ffmpeg, arguments);
     }
     g_child = child;
+    // The starter may have gone between the fork and the line above.
+    if (g_starterGone)
+        kill(child, SIGKILL);
     close(fds[1]);
     Relay(fds[0]);
     close(fds[0]);
 
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (g_starterGone) {
+        // No one will ever take the output over: a half-written file must not stay.
+        RemoveOutput(output, outputBefore);
+        return 1;
     }
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
