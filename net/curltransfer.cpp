@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -28,7 +29,13 @@ struct Exchange {
     const CCurlTransfer::AbortCheck* aborted = nullptr;
     CCurlTransfer::Result result;
     bool stoppedByUs = false;
+    bool stalled = false;
     bool blockHasLocation = false; // the header block being read names a redirect target
+    std::chrono::milliseconds stallLimit{0};
+    // When a byte last came in, or a handler last gave control back: a slow disk is no stall.
+    std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
+
+    void Touch() { lastActivity = std::chrono::steady_clock::now(); }
 
     // Called once the final response's header block is complete.
     bool DeliverHead()
@@ -48,6 +55,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user)
 {
     auto* x = static_cast<Exchange*>(user);
     const size_t bytes = size * count;
+    x->Touch();
     if (x->result.headSeen)
         return bytes;
     const QByteArray line = QByteArray::fromRawData(data, qsizetype(bytes)).trimmed();
@@ -80,10 +88,12 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user)
         x->stoppedByUs = true;
         return CURL_WRITEFUNC_ERROR;
     }
+    x->Touch();
     if (!(*x->onBody)(data, qsizetype(bytes))) {
         x->stoppedByUs = true;
         return CURL_WRITEFUNC_ERROR;
     }
+    x->Touch();
     return bytes;
 }
 
@@ -92,6 +102,11 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     auto* x = static_cast<Exchange*>(user);
     if ((*x->aborted)()) {
         x->stoppedByUs = true;
+        return 1;
+    }
+    if (x->stallLimit.count() > 0 &&
+        std::chrono::steady_clock::now() - x->lastActivity > x->stallLimit) {
+        x->stalled = true;
         return 1;
     }
     return 0;
@@ -115,6 +130,7 @@ CCurlTransfer::Result CCurlTransfer::Get(const HeadHandler& onHead, const BodyHa
     x.onHead = &onHead;
     x.onBody = &onBody;
     x.aborted = &aborted;
+    x.stallLimit = std::chrono::milliseconds(m_stallLimitMs);
 
     std::unique_ptr<curl_slist, ListDeleter> headers;
     for (const QByteArray& line : m_headers)
@@ -149,13 +165,18 @@ CCurlTransfer::Result CCurlTransfer::Get(const HeadHandler& onHead, const BodyHa
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnWrite);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &x);
     // The progress callback runs about once a second even while nothing arrives, which is
-    // what lets a cancel take effect while the server is silent.
+    // what lets a cancel, and the stall limit, take effect while the server is silent.
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, &x);
 
+    x.Touch();
     const CURLcode code = curl_easy_perform(e);
-    if (code == CURLE_OK) {
+    if (x.stalled) {
+        x.result.status = Result::Status::Failed;
+        x.result.error =
+            QStringLiteral("%1: nothing received for %2 ms").arg(m_url).arg(m_stallLimitMs);
+    } else if (code == CURLE_OK) {
         if (!x.result.headSeen && !x.DeliverHead()) {
             x.result.status = Result::Status::Stopped;
             return x.result;

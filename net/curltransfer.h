@@ -21,7 +21,8 @@ public:
         enum class Status {
             Completed, // the whole body was handed over
             Stopped,   // a handler or the abort check ended the transfer
-            Failed,    // the network failed: no connection, a cut-short body, a bad address
+            Failed,    // the network failed: no connection, a cut-short body, a bad address,
+                       // or nothing came for the stall limit
         };
         Status status = Status::Failed;
         bool headSeen = false;
@@ -37,6 +38,9 @@ public:
 
     void SetUserAgent(const QByteArray& agent) { m_userAgent = agent; }
     void SetConnectTimeoutMs(long ms) { m_connectTimeoutMs = ms; }
+    // No byte for this long, from the request on, ends the transfer Failed; 0: no limit. It is
+    // checked about once a second, so the transfer may end up to a second later.
+    void SetStallLimitMs(long ms) { m_stallLimitMs = ms; }
     // How much libcurl reads from the socket at a time, so a bulk transfer costs few calls.
     void SetReceiveBufferSize(long bytes) { m_receiveBufferSize = bytes; }
     void AddHeader(const QByteArray& line) { m_headers.append(line); }
@@ -67,5 +71,6 @@ private:
     QByteArray m_user;
     QByteArray m_password;
     long m_connectTimeoutMs = 0;
+    long m_stallLimitMs = 0;
     long m_receiveBufferSize = 0;
 };

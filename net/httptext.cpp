@@ -5,6 +5,10 @@
 
 #include <QUrl>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
 namespace {
 
 constexpr long kConnectTimeoutMs = 30000;
@@ -16,6 +20,41 @@ constexpr char kSessionAgent[] = "Quillmoor";
 constexpr char kHeaderBlock1[] = "Content-Type: application/x-www-form-urlencoded";
 constexpr const char* kHeaderBlock2[] = {"Accept: text/*", "User-Agent: Norvane",
                                           "Cache-Control: no-cache"};
+// What the request's no-cache flag adds, beside the header blocks.
+constexpr char kPragmaNoCache[] = "Pragma: no-cache";
+
+std::atomic<int> g_stallLimitMsForTests{0};
+
+// Gathers a body handed over in blocks of any size: each 512-byte piece, counted from the
+// body's first byte so that the network's blocks change nothing, is kept up to its first zero
+// byte.
+class CPieceText final {
+public:
+    void Append(const char* data, qsizetype size)
+    {
+        while (size > 0) {
+            const qsizetype n = std::min(size, qsizetype(kPieceSize - m_received % kPieceSize));
+            if (!m_cut) {
+                const auto* zero = static_cast<const char*>(std::memchr(data, 0, size_t(n)));
+                m_text.append(data, zero ? zero - data : n);
+                m_cut = zero != nullptr;
+            }
+            m_received += n;
+            if (m_received % kPieceSize == 0)
+                m_cut = false;
+            data += n;
+            size -= n;
+        }
+    }
+
+    qint64 Received() const { return m_received; }
+    const QByteArray& Text() const { return m_text; }
+
+private:
+    QByteArray m_text;
+    qint64 m_received = 0;
+    bool m_cut = false; // a zero byte ended what counts of the current piece
+};
 
 CredentialsPrompt& DefaultPrompt()
 {
@@ -30,6 +69,11 @@ void SetDefaultCredentialsPrompt(CredentialsPrompt prompt)
     DefaultPrompt() = std::move(prompt);
 }
 
+void SetHttpTextStallLimitMsForTests(int ms)
+{
+    g_stallLimitMsForTests.store(ms);
+}
+
 int HttpGetText(QString url, QString& text, const CredentialsPrompt& prompt)
 {
     text.clear();
@@ -41,15 +85,19 @@ int HttpGetText(QString url, QString& text, const CredentialsPrompt& prompt)
     int result = CHttpAgentException::Success;
     QString user;
     QString password;
+    const int stallLimitForTests = g_stallLimitMsForTests.load();
+    const int stallLimitMs = stallLimitForTests > 0 ? stallLimitForTests : kHttpTextStallLimitMs;
     QByteArray latin;
     for (;;) {
-        latin.clear();
+        CPieceText body;
         CCurlTransfer transfer(url);
         transfer.SetUserAgent(kSessionAgent);
         transfer.SetConnectTimeoutMs(kConnectTimeoutMs);
+        transfer.SetStallLimitMs(stallLimitMs);
         transfer.AddHeader(kHeaderBlock1);
         for (const char* line : kHeaderBlock2)
             transfer.AddHeader(line);
+        transfer.AddHeader(kPragmaNoCache);
         if (!user.isEmpty() || !password.isEmpty())
             transfer.SetCredentials(user, password);
         long status = 0;
@@ -57,14 +105,15 @@ int HttpGetText(QString url, QString& text, const CredentialsPrompt& prompt)
             status = head.status;
             return head.status != kUnauthorised;
         };
-        const auto onBody = [&latin](const char* data, qsizetype size) {
-            // Each piece counts up to its first zero byte.
-            return CCurlTransfer::ForEachPiece(data, size, kPieceSize, [&latin](const char* piece, qsizetype n) {
-                latin.append(piece, qsizetype(qstrnlen(piece, size_t(n))));
-                return true;
-            });
+        // Bytes count against the cap whether or not a zero byte drops them, so a stream of
+        // zeros ends too; the cap's worth is kept, like what came before any other failure.
+        const auto onBody = [&body](const char* data, qsizetype size) {
+            const qint64 room = kHttpTextMaxBytes - body.Received();
+            body.Append(data, qsizetype(std::min<qint64>(size, room)));
+            return size <= room;
         };
         const CCurlTransfer::Result got = transfer.Get(onHead, onBody, [] { return false; });
+        latin = body.Text();
         if (status == kUnauthorised) {
             const CredentialsPrompt& ask = prompt ? prompt : DefaultPrompt();
             if (ask && ask(url, user, password))

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
+
 using Reply = CScriptedHttpServer::Reply;
 Q_DECLARE_METATYPE(Reply)
 
@@ -17,6 +19,16 @@ Reply Text(const QByteArray& body, int code = 200)
     return CScriptedHttpServer::Status(code, code == 200 ? "OK" : "Not Found", body);
 }
 
+// Shortens the text client's stall limit while it lives, so a stalled server fails in a test's
+// time.
+class ShortStallLimit final {
+public:
+    explicit ShortStallLimit(int ms) { SetHttpTextStallLimitMsForTests(ms); }
+    ~ShortStallLimit() { SetHttpTextStallLimitMsForTests(0); }
+    Q_DISABLE_COPY_MOVE(ShortStallLimit)
+};
+
+constexpr int kShortStallMs = 1500;
 
 } // namespace
 
@@ -26,6 +38,10 @@ class TestHttpClient final : public QObject {
 private slots:
     void getText_data();
     void getText();
+    void stalledServerFails_data();
+    void stalledServerFails();
+    void documentSizeIsCapped_data();
+    void documentSizeIsCapped();
     void badAddressesSendNothing_data();
     void badAddressesSendNothing();
     void requestHeaders();
@@ -56,6 +72,11 @@ void TestHttpClient::getText_data()
     zero[10] = '\0';
     QTest::newRow("a zero byte drops the rest of its piece")
         << Text(zero) << 0 << QString(10, u'b') + QString(512, u'b');
+    Reply dripped = Text(zero);
+    dripped.dripBytes = 100;
+    dripped.dripDelayMs = 20;
+    QTest::newRow("pieces count from the stream's start, however the network splits it")
+        << dripped << 0 << QString(10, u'b') + QString(512, u'b');
     Reply cut = Text("0123456789");
     cut.cutAfter = 4;
     QTest::newRow("cut short: what came, and a failure") << cut << 8 << "0123";
@@ -71,6 +92,83 @@ void TestHttpClient::getText()
     QString got = QStringLiteral("stale");
     QCOMPARE(HttpGetText(server.Url("/quillmoor_version.xml"), got), result);
     QCOMPARE(got, text);
+}
+
+void TestHttpClient::stalledServerFails_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("text");
+
+    const QByteArray document = "<v>1.1.0.1</v>";
+    Reply silent = Text(document);
+    silent.headDelayMs = 60000;
+    QTest::newRow("accepts, then sends nothing") << silent << 8 << "";
+    Reply afterHead = Text(document);
+    afterHead.silenceMs = 60000;
+    QTest::newRow("sends the header block, then nothing") << afterHead << 8 << "";
+    Reply partway = Text(document);
+    partway.stallAfter = 3;
+    QTest::newRow("stops partway: what came, and a failure") << partway << 8 << "<v>";
+    // Longer in all than the limit, but never silent for as long.
+    Reply slow = Text(document);
+    slow.headDelayMs = kShortStallMs / 2;
+    slow.dripBytes = 4;
+    slow.dripDelayMs = kShortStallMs / 2;
+    QTest::newRow("slow but never silent for the limit")
+        << slow << 0 << QString::fromLatin1(document);
+}
+
+void TestHttpClient::stalledServerFails()
+{
+    QFETCH(Reply, reply);
+    QFETCH(int, result);
+    QFETCH(QString, text);
+    QCOMPARE(kHttpTextStallLimitMs, 30000);
+    const ShortStallLimit limit(kShortStallMs);
+    CScriptedHttpServer server;
+    server.Route("/quillmoor_version.xml", reply);
+    QString got;
+    QCOMPARE(HttpGetText(server.Url("/quillmoor_version.xml"), got), result);
+    QCOMPARE(got, text);
+}
+
+void TestHttpClient::documentSizeIsCapped_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<qsizetype>("textSize");
+
+    const QByteArray block(4096, 'v');
+    const qint64 endless = std::numeric_limits<qint64>::max();
+    QTest::newRow("exactly the cap: the document")
+        << CScriptedHttpServer::Ok(block, kHttpTextMaxBytes) << 0 << kHttpTextMaxBytes;
+    QTest::newRow("one byte more: a failure, holding the cap's worth")
+        << CScriptedHttpServer::Ok(block, kHttpTextMaxBytes + 1) << 8 << kHttpTextMaxBytes;
+    Reply stream = CScriptedHttpServer::WithoutLength(block);
+    stream.bodySize = endless;
+    QTest::newRow("a body without end") << stream << 8 << kHttpTextMaxBytes;
+    // Zero bytes keep nothing, but they count.
+    Reply zeros = CScriptedHttpServer::WithoutLength(QByteArray(4096, '\0'));
+    zeros.bodySize = endless;
+    QTest::newRow("zero bytes without end") << zeros << 8 << qsizetype(0);
+    const Reply headers{.head = "HTTP/1.1 200 OK\r\n",
+                        .body = "X-Padding: " + QByteArray(100, 'p') + "\r\n",
+                        .bodySize = endless};
+    QTest::newRow("a header block without end") << headers << 8 << qsizetype(0);
+}
+
+void TestHttpClient::documentSizeIsCapped()
+{
+    QFETCH(Reply, reply);
+    QFETCH(int, result);
+    QFETCH(qsizetype, textSize);
+    QCOMPARE(kHttpTextMaxBytes, qsizetype(1024 * 1024));
+    CScriptedHttpServer server;
+    server.Route("/quillmoor_version.xml", reply);
+    QString got;
+    QCOMPARE(HttpGetText(server.Url("/quillmoor_version.xml"), got), result);
+    QCOMPARE(got.size(), textSize);
 }
 
 void TestHttpClient::badAddressesSendNothing_data()
@@ -104,7 +202,7 @@ void TestHttpClient::requestHeaders()
     const QByteArray request = server.Requests().value(0);
     QVERIFY2(request.startsWith("GET /v?from=https: HTTP/1.1\r\n"), request.constData());
     for (const char* header : {"\r\nAccept: text/*\r\n", "\r\nUser-Agent: Norvane\r\n",
-                               "\r\nCache-Control: no-cache\r\n",
+                               "\r\nCache-Control: no-cache\r\n", "\r\nPragma: no-cache\r\n",
                                "\r\nContent-Type: application/x-www-form-urlencoded\r\n"})
         QVERIFY2(request.contains(header), request.constData());
     QVERIFY(!request.contains("Quillmoor"));
