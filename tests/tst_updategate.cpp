@@ -1,4 +1,7 @@
+#include "app/mainframe.h"
+#include "app/quillmoorapp.h"
 #include "controls/shelllayer.h"
+#include "net/httptext.h"
 #include "tests/support/messageboxanswer.h"
 #include "tests/support/scriptedhttpserver.h"
 #include "update/fileversioninfo.h"
@@ -7,6 +10,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <limits>
+
+using Reply = CScriptedHttpServer::Reply;
+Q_DECLARE_METATYPE(Reply)
 
 namespace {
 
@@ -18,16 +26,47 @@ QByteArray VersionDocument(const QByteArray& version)
            "</QuillmoorYouTube></Norvane>";
 }
 
+// Shortens the text client's stall limit while it lives, so a stalled maker's server fails in a
+// test's time.
+class ShortStallLimit final {
+public:
+    explicit ShortStallLimit(int ms) { SetHttpTextStallLimitMsForTests(ms); }
+    ~ShortStallLimit() { SetHttpTextStallLimitMsForTests(0); }
+    Q_DISABLE_COPY_MOVE(ShortStallLimit)
+};
+
+constexpr int kShortStallMs = 1000;
+
+// A maker's server that would announce a newer version, if it ever got to the end.
+Reply Stalled(int headDelayMs, int silenceMs)
+{
+    Reply reply = CScriptedHttpServer::Status(200, "OK", VersionDocument("9.9.9.9"));
+    reply.headDelayMs = headDelayMs;
+    reply.silenceMs = silenceMs;
+    return reply;
+}
+
 } // namespace
 
+// The start-up update check: the version record, the gate's prompt, and a start-up that goes on
+// whatever the maker's server does.
 class TestUpdateGate final : public QObject {
     Q_OBJECT
+
+public:
+    explicit TestUpdateGate(CQuillmoorApp& app) : m_app(app) {}
 
 private slots:
     void versionRecordOfAProgramFile_data();
     void versionRecordOfAProgramFile();
     void gate_data();
     void gate();
+    void badMakerServerIsIgnored_data();
+    void badMakerServerIsIgnored();
+    void startUpShowsTheWindowPastAStalledMaker();
+
+private:
+    CQuillmoorApp& m_app;
 };
 
 void TestUpdateGate::versionRecordOfAProgramFile_data()
@@ -121,5 +160,67 @@ void TestUpdateGate::gate()
     CShellLayer::SetHandler({});
 }
 
-QTEST_MAIN(TestUpdateGate)
+void TestUpdateGate::badMakerServerIsIgnored_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::newRow("accepts, then sends nothing") << Stalled(60000, 0);
+    QTest::newRow("sends the header block, then nothing") << Stalled(0, 60000);
+    Reply endless = CScriptedHttpServer::WithoutLength(VersionDocument("9.9.9.9"));
+    endless.bodySize = std::numeric_limits<qint64>::max();
+    QTest::newRow("a document without end") << endless;
+}
+
+void TestUpdateGate::badMakerServerIsIgnored()
+{
+    QFETCH(Reply, reply);
+    const ShortStallLimit limit(kShortStallMs);
+    CScriptedHttpServer maker;
+    maker.Route("/quillmoor_version.xml", reply);
+    qputenv("QUILLMOOR_MAKER_HOST", maker.HostAndPort().toLatin1());
+    CMessageBoxAnswer answer(QMessageBox::Yes);
+    QVERIFY(RunUpdateGate(QStringLiteral("1.1.0.0")));
+    QCOMPARE(answer.texts, QStringList{});
+    QCOMPARE(maker.Requests().size(), 1);
+}
+
+void TestUpdateGate::startUpShowsTheWindowPastAStalledMaker()
+{
+    CScriptedHttpServer site;
+    site.Route("/", CScriptedHttpServer::Html("<html><body>home page</body></html>"));
+    qputenv("QUILLMOOR_SITE_HOST", site.HostAndPort().toLatin1());
+    CScriptedHttpServer maker;
+    maker.Route("/quillmoor_version.xml", Stalled(60000, 0));
+    qputenv("QUILLMOOR_MAKER_HOST", maker.HostAndPort().toLatin1());
+    const ShortStallLimit limit(kShortStallMs);
+    CMessageBoxAnswer answer(QMessageBox::Yes);
+
+    QVERIFY(m_app.InitInstance());
+    QVERIFY(m_app.MainFrame());
+    QVERIFY(m_app.MainFrame()->isVisible());
+    QCOMPARE(answer.texts, QStringList{});
+    QCOMPARE(maker.Requests().size(), 1);
+    m_app.ExitInstance();
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    // The program's own start-up reads its command line: give it none of the test's options.
+    int appArgc = 1;
+    char* appArgv[] = {argv[0], nullptr};
+    CQuillmoorApp app(appArgc, appArgv);
+    app.setQuitOnLastWindowClosed(false);
+    TestUpdateGate test(app);
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_updategate.moc"
+
+// The web engine's own code (not built with the sanitizer) frees some objects through a base
+// type of another size; that is its business, not this program's.
+extern "C" const char* __asan_default_options()
+{
+    return "new_delete_type_mismatch=0";
+}
