@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QIODevice;
+
 #include <array>
 
 // Reads the version record that the build puts into a program file (an ELF section named
@@ -31,8 +33,11 @@ public:
     virtual ~CFileVersionInfo() = default;
 
     // Reads the record of the file at path; false, with everything reset, when the file has
-    // none, its signature is wrong or it has no translation table.
+    // none, its signature is wrong or it has no translation table. Reads only the file's header,
+    // its section headers, the section names it compares and the record, never the whole file.
     bool Create(const QString& path);
+    // The same from an open, random-access device.
+    bool Create(QIODevice& file);
     void Reset();
 
     bool IsValid() const { return m_bValid; }
