@@ -227,6 +227,7 @@ CDownloadThread::Outcome CDownloadThread::TransferFile()
     CCurlTransfer transfer(m_strUrl);
     transfer.SetUserAgent(kUserAgent);
     transfer.SetReceiveBufferSize(kWriteBufferSize);
+    transfer.SetStallLimitMs(m_nStallLimitMs);
     const CCurlTransfer::Result result = transfer.Get(onHead, onBody, cancelled);
 
     if (file.isOpen() && !writeFailed && !writer.Flush()) {

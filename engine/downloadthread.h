@@ -20,6 +20,9 @@ public:
     static constexpr qsizetype kPieceSize = 512;
     static constexpr char kUserAgent[] = "Quillmoor";
     static constexpr int kWorkerNice = 10;
+    // No byte for this long ends the transfer "Failed", so that a silent server does not leave
+    // the row waiting for ever.
+    static constexpr int kStallLimitMs = 60000;
 
     explicit CDownloadThread(QObject* parent = nullptr);
     // Stops the job (see RequestStop) and waits for the thread.
@@ -38,6 +41,8 @@ public:
     // (user-interface) thread, since Qt's application folder is not safe to ask for first from
     // a worker. Tests point it elsewhere.
     QString m_strConverterFolder;
+    // The stall limit of this job's transfer; tests shorten it.
+    int m_nStallLimitMs = kStallLimitMs;
 
     // Runs the whole job on the worker thread; false when it could not do its work.
     bool InitInstance();

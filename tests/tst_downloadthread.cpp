@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
+
+#include <unistd.h>
+
 using Model = CDownloadListModel;
 using Reply = CScriptedHttpServer::Reply;
 Q_DECLARE_METATYPE(Reply)
@@ -18,6 +22,7 @@ Q_DECLARE_METATYPE(Reply)
 namespace {
 
 constexpr int kJobTimeoutMs = 20000;
+constexpr int kShortStallMs = 1000;
 
 QByteArray Pattern(qsizetype size)
 {
@@ -25,6 +30,15 @@ QByteArray Pattern(qsizetype size)
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char('A' + (i * 7 + i / 251) % 26);
     return bytes;
+}
+
+// The process's resident memory in bytes.
+qint64 ResidentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
 }
 
 } // namespace
@@ -41,6 +55,9 @@ private slots:
     void unwritableTargetFails_data();
     void unwritableTargetFails();
     void requestIsTheAddressUnchanged();
+    void stalledServerFails_data();
+    void stalledServerFails();
+    void streamWithoutEndRunsInBoundedMemory();
     void cancelMidTransferKeepsThePartialFile();
     void cancelWhileTheServerIsSilent_data();
     void cancelWhileTheServerIsSilent();
@@ -178,6 +195,80 @@ void TestDownloadThread::requestIsTheAddressUnchanged()
     QVERIFY2(requests[0].startsWith("GET /get_video?video_id=a%20b&t=T+1/= HTTP/1.1\r\n"),
              requests[0].constData());
     QVERIFY2(requests[0].contains("\r\nUser-Agent: Quillmoor\r\n"), requests[0].constData());
+}
+
+void TestDownloadThread::stalledServerFails_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::addColumn<QStringList>("cells"); // Status, Progress, Size, Downloaded, Speed
+    QTest::addColumn<QByteArray>("file");   // null: no file may exist
+
+    const QByteArray body = Pattern(5000);
+    Reply silent = CScriptedHttpServer::Ok(body);
+    silent.headDelayMs = 60000;
+    QTest::newRow("accepts, then sends nothing: no file")
+        << silent << QStringList{"Failed", "", "", "", ""} << QByteArray();
+    Reply afterHead = CScriptedHttpServer::Ok(body);
+    afterHead.silenceMs = 60000;
+    QTest::newRow("sends the header block, then nothing: an empty file")
+        << afterHead << QStringList{"Failed", "0%", "4.9KB", "0KB", ""} << QByteArray("");
+    Reply partway = CScriptedHttpServer::Ok(body);
+    partway.stallAfter = 1500;
+    QTest::newRow("stops partway: the partial file stays")
+        << partway << QStringList{"Failed", "30%", "4.9KB", "1.5KB", ""} << body.left(1500);
+    // Longer in all than the limit, but never silent for as long.
+    Reply slow = CScriptedHttpServer::Ok(body);
+    slow.dripBytes = 1000;
+    slow.dripDelayMs = kShortStallMs / 2;
+    QTest::newRow("slow but never silent for the limit: completed")
+        << slow << QStringList{"Completed", "100%", "4.9KB", "4.9KB", ""} << body;
+}
+
+void TestDownloadThread::stalledServerFails()
+{
+    QFETCH(Reply, reply);
+    QFETCH(QStringList, cells);
+    QFETCH(QByteArray, file);
+    QCOMPARE(CDownloadThread::kStallLimitMs, 60000);
+
+    m_server->Route("/get_video", reply);
+    const QString url = m_server->Url("/get_video");
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    auto job = std::make_unique<CDownloadThread>();
+    QCOMPARE(job->m_nStallLimitMs, CDownloadThread::kStallLimitMs);
+    job->m_strUrl = url;
+    job->m_strPath = path;
+    job->m_pOutputWnd = m_pane.get();
+    job->m_nStallLimitMs = kShortStallMs;
+    const QPointer<CDownloadThread> started = m_pane->StartJob(std::move(job), "clip.flv", path);
+
+    QTRY_VERIFY_WITH_TIMEOUT(started->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(Cells(started), cells);
+    QCOMPARE(started->Succeeded(), cells.constFirst() == "Completed");
+    if (!started->Succeeded())
+        QVERIFY2(started->ErrorText().contains(url), qPrintable(started->ErrorText()));
+    QCOMPARE(QFile::exists(path), !file.isNull());
+    if (!file.isNull())
+        QCOMPARE(ReadWholeFile(path), file);
+}
+
+void TestDownloadThread::streamWithoutEndRunsInBoundedMemory()
+{
+    Reply endless = CScriptedHttpServer::Ok(Pattern(64 * 1024), std::numeric_limits<qint64>::max());
+    m_server->Route("/get_video", endless);
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    constexpr qint64 kStreamed = 64 << 20;
+    const qint64 before = ResidentBytes();
+    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > kStreamed, 60000);
+    const qint64 grown = ResidentBytes() - before;
+    QCOMPARE(Cells(job).constFirst(), QStringLiteral("Downloading"));
+    job->m_bCancel = true;
+    QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), kJobTimeoutMs);
+    // The body goes to the file, not into memory: far less than what came stays resident.
+    QVERIFY2(grown < kStreamed / 2, qPrintable(QString::number(grown)));
+    QVERIFY(QFileInfo(path).size() > kStreamed);
 }
 
 void TestDownloadThread::cancelMidTransferKeepsThePartialFile()
