@@ -43,9 +43,19 @@ public:
 
     bool Flush()
     {
-        const bool written = m_file.write(m_buffer) == m_buffer.size();
+        // A write cut short (the disk filling up) gives no reason; writing the rest then fails
+        // with the system's reason, which the file's error text carries.
+        const char* data = m_buffer.constData();
+        qint64 left = m_buffer.size();
+        while (left > 0) {
+            const qint64 written = m_file.write(data, left);
+            if (written <= 0)
+                break;
+            data += written;
+            left -= written;
+        }
         m_buffer.resize(0);
-        return written;
+        return left == 0;
     }
 
 private:

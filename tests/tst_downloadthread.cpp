@@ -11,8 +11,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
 #include <limits>
+#include <optional>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 using Model = CDownloadListModel;
@@ -31,6 +35,37 @@ QByteArray Pattern(qsizetype size)
         bytes[i] = char('A' + (i * 7 + i / 251) % 26);
     return bytes;
 }
+
+// Caps the size of the files this process writes while it lives (none when negative), so that a
+// write fails partway as on a disk that fills up; the write then fails with EFBIG instead of
+// raising SIGXFSZ.
+class FileSizeLimit final {
+public:
+    explicit FileSizeLimit(qint64 bytes)
+    {
+        if (bytes < 0)
+            return;
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        m_old = old;
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit capped = old;
+        capped.rlim_cur = rlim_t(bytes);
+        setrlimit(RLIMIT_FSIZE, &capped);
+    }
+    ~FileSizeLimit()
+    {
+        if (!m_old)
+            return;
+        setrlimit(RLIMIT_FSIZE, &*m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    Q_DISABLE_COPY_MOVE(FileSizeLimit)
+
+private:
+    std::optional<rlimit> m_old;
+    void (*m_oldHandler)(int) = SIG_DFL;
+};
 
 // The process's resident memory in bytes.
 qint64 ResidentBytes()
@@ -166,22 +201,48 @@ void TestDownloadThread::connectionRefusedFails()
 void TestDownloadThread::unwritableTargetFails_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("folder does not exist") << QStringLiteral("missing/clip.flv");
+    QTest::addColumn<int>("reason");           // the errno the failure's text must tell
+    QTest::addColumn<qint64>("fileSizeLimit"); // -1: none
+    QTest::addColumn<qint64>("kept");          // bytes left in the file; -1: not looked at
+
+    QTest::newRow("folder does not exist") << QStringLiteral("missing/clip.flv") << ENOENT
+                                           << qint64(-1) << qint64(-1);
+    QTest::newRow("the target is a folder") << QStringLiteral(".") << EISDIR << qint64(-1)
+                                            << qint64(-1);
     // The device accepts the file but no byte.
-    QTest::newRow("disk full") << QStringLiteral("/dev/full");
+    QTest::newRow("disk full") << QStringLiteral("/dev/full") << ENOSPC << qint64(-1) << qint64(-1);
+    // The first write is cut short without a reason; only the next one tells it.
+    QTest::newRow("no room left partway through a write")
+        << QStringLiteral("clip.flv") << EFBIG << qint64(40000) << qint64(40000);
+    QTest::newRow("permission denied") << QStringLiteral("locked.flv") << EACCES << qint64(-1)
+                                       << qint64(0);
 }
 
 void TestDownloadThread::unwritableTargetFails()
 {
     QFETCH(QString, path);
+    QFETCH(int, reason);
+    QFETCH(qint64, fileSizeLimit);
+    QFETCH(qint64, kept);
     if (path.startsWith(u'/') && !QFile::exists(path))
         QSKIP("no such device here");
     const QString target = path.startsWith(u'/') ? path : m_dir->filePath(path);
+    if (reason == EACCES) {
+        if (geteuid() == 0)
+            QSKIP("root may write any file");
+        QFile locked(target);
+        QVERIFY(locked.open(QIODevice::WriteOnly));
+        QVERIFY(locked.setPermissions(QFileDevice::ReadOwner));
+    }
     m_server->Route("/get_video", CScriptedHttpServer::Ok(Pattern(100000)));
+    const FileSizeLimit limit(fileSizeLimit);
     const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), target);
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
     QCOMPARE(Cells(job).constFirst(), QStringLiteral("Failed"));
     QVERIFY(!job->Succeeded());
+    QVERIFY2(job->ErrorText().contains(qt_error_string(reason)), qPrintable(job->ErrorText()));
+    if (kept >= 0)
+        QCOMPARE(ReadWholeFile(target), Pattern(100000).left(kept));
 }
 
 void TestDownloadThread::requestIsTheAddressUnchanged()
