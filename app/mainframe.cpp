@@ -333,11 +333,16 @@ void CMainFrame::CreateDockingWindows()
     addDockWidget(Qt::BottomDockWidgetArea, m_wndOutput);
 }
 
-CChildFrame* CMainFrame::OpenTab(const QString& title)
+CChildFrame* CMainFrame::OpenTab(const QString& title, bool showHome)
 {
     auto* tab = new CChildFrame(title);
     m_pMdiArea->addSubWindow(tab);
     connect(tab->View(), &CQuillmoorView::commandStateChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(tab, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle);
+    // A page's new window is a new tab under the tabs' own title, showing what the page asked.
+    tab->View()->SetWindowOpener([this] {
+        return OpenTab(QString::fromLatin1(CQuillmoorDoc::kTabTitle), false)->View();
+    });
     // A widget tells of its end before its guards are cleared: m_pCurrentTab may still point
     // at the tab that is going, whose view is gone already. That tab is no CChildFrame any
     // more, so neither ActiveTab() nor Tabs() gives it.
@@ -351,7 +356,8 @@ CChildFrame* CMainFrame::OpenTab(const QString& title)
     tab->showMaximized();
     m_pMdiArea->setActiveSubWindow(tab);
     m_pCurrentTab = tab;
-    tab->View()->OnInitialUpdate();
+    if (showHome)
+        tab->View()->OnInitialUpdate();
     UpdateTabCloseButtons();
     UpdateCommandStates();
     return tab;
@@ -384,6 +390,15 @@ void CMainFrame::UpdateCommandStates()
     m_actForward->setEnabled(view && view->m_bCanGoForward);
     for (QAction* action : {m_actDownloadVideo, m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
         action->setEnabled(view != nullptr);
+    UpdateFrameTitle();
+}
+
+void CMainFrame::UpdateFrameTitle()
+{
+    // The program's name, then the active tab's document, as a document window's caption reads.
+    const QString program = LoadResString(IDR_QUILLMOOR);
+    CChildFrame* tab = ActiveTab();
+    setWindowTitle(tab ? program + QStringLiteral(" - ") + tab->windowTitle() : program);
 }
 
 void CMainFrame::OnCloseTab()

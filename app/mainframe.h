@@ -32,8 +32,9 @@ public:
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    // Opens a tab whose document is titled title, on the video site's home page.
-    CChildFrame* OpenTab(const QString& title);
+    // Opens a tab whose document is titled title and makes it the active one; it shows the video
+    // site's home page unless showHome is false (a page's new window shows its own page).
+    CChildFrame* OpenTab(const QString& title, bool showHome = true);
     CChildFrame* ActiveTab() const;
     QList<CChildFrame*> Tabs() const;
     CQuillmoorView* ActiveView() const;
@@ -65,6 +66,7 @@ private:
     void CreateDockingWindows();
     void SetUpTabs();
     void UpdateCommandStates();
+    void UpdateFrameTitle();
     void OnCloseTab();
     void OnFileSave();
     void OnWindowManager();

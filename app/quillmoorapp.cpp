@@ -2,6 +2,7 @@
 
 #include "app/aboutdlg.h"
 #include "app/mainframe.h"
+#include "browser/quillmoordoc.h"
 #include "controls/credentialsdialog.h"
 #include "net/httptext.h"
 #include "update/fileversioninfo.h"
@@ -15,14 +16,8 @@
 
 #include <cstdio>
 
-namespace {
-
-constexpr char kTabTitle[] = "YouTube";
-
-} // namespace
-
 CQuillmoorApp::CQuillmoorApp(int& argc, char** argv)
-    : QApplication(argc, argv), m_strTabTitle(QString::fromLatin1(kTabTitle))
+    : QApplication(argc, argv), m_strTabTitle(QString::fromLatin1(CQuillmoorDoc::kTabTitle))
 {
     setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     setApplicationName(LoadResString(IDR_QUILLMOOR));
@@ -45,10 +40,18 @@ bool CQuillmoorApp::InitInstance()
                                  QStringLiteral("Opens a tab titled after the file, showing the "
                                                 "home page. Without it, one tab opens."),
                                  QStringLiteral("[file]"));
+    // Switches it does not know are ignored, as the framework's command line always did; they
+    // may be meant for the web engine (--disable-gpu and the like), which reads them itself.
     if (!parser.parse(arguments())) {
-        std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
-        m_nExitCode = 2;
-        return false;
+        const QStringList unknown = parser.unknownOptionNames();
+        if (unknown.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+            m_nExitCode = 2;
+            return false;
+        }
+        for (const QString& name : unknown)
+            std::fprintf(stderr, "quillmoor: ignoring the unknown option %s%s\n",
+                         name.size() == 1 ? "-" : "--", qPrintable(name));
     }
     if (parser.isSet(QStringLiteral("help"))) {
         std::printf("%s", qPrintable(parser.helpText()));
@@ -90,7 +93,7 @@ int CQuillmoorApp::ExitInstance()
 
 void CQuillmoorApp::OnFileNew()
 {
-    m_strTabTitle = QString::fromLatin1(kTabTitle);
+    m_strTabTitle = QString::fromLatin1(CQuillmoorDoc::kTabTitle);
     m_pMainWnd->OpenTab(m_strTabTitle);
 }
 

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWebEngineHttpRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineScript>
 
 #include <memory>
@@ -13,13 +15,27 @@ namespace {
 
 // Long enough for any page the engine is not stuck on; it only guards against a lost answer.
 constexpr int kScriptTimeoutMs = 30000;
+constexpr char kProfileName[] = "Quillmoor";
 
 } // namespace
 
 CExHtmlView::CExHtmlView(QWidget* parent) : QWebEngineView(parent)
 {
+    setPage(new QWebEnginePage(SharedProfile(), this));
     connect(this, &QWebEngineView::loadStarted, this, [this] { m_bLoading = true; });
     connect(this, &QWebEngineView::loadFinished, this, [this] { m_bLoading = false; });
+}
+
+QWebEngineProfile* CExHtmlView::SharedProfile()
+{
+    // Kept for the application's life: every page of every tab uses it, and it must outlive
+    // them. Named, so it keeps cookies, logins and the cache on disk as a browser does.
+    static QPointer<QWebEngineProfile> profile;
+    if (!profile) {
+        profile = new QWebEngineProfile(QString::fromLatin1(kProfileName), qApp);
+        profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
+    }
+    return profile;
 }
 
 void CExHtmlView::WaitUntilReady()
@@ -28,6 +44,7 @@ void CExHtmlView::WaitUntilReady()
         return;
     QEventLoop loop;
     connect(this, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
+    connect(page(), &QWebEnginePage::renderProcessTerminated, &loop, &QEventLoop::quit);
     connect(qApp, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
     connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
     loop.exec();

@@ -2,6 +2,8 @@
 
 #include <QWebEngineView>
 
+class QWebEngineProfile;
+
 // A web view with synchronous page reading and navigation helpers. The engine answers
 // asynchronously; the helpers wait for its answer while the event loop keeps running, so the
 // window never freezes, and give up when the application quits, the page's renderer dies or
@@ -13,6 +15,9 @@ class CExHtmlView : public QWebEngineView {
 
 public:
     explicit CExHtmlView(QWidget* parent = nullptr);
+
+    // The one persistent profile all tabs share, kept in the user's data folder.
+    static QWebEngineProfile* SharedProfile();
 
     // Returns once the page has finished loading, or when the application quits.
     virtual void WaitUntilReady();

@@ -9,6 +9,9 @@ class CQuillmoorDoc final : public QObject {
     Q_DISABLE_COPY_MOVE(CQuillmoorDoc)
 
 public:
+    // The title of every new tab's document, whatever page it shows.
+    static constexpr char kTabTitle[] = "YouTube";
+
     explicit CQuillmoorDoc(QObject* parent = nullptr);
 
     // A new tab's document takes the application's tab title.

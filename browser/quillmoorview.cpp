@@ -12,6 +12,35 @@ CQuillmoorView::CQuillmoorView(QWidget* parent) : CExHtmlView(parent)
 {
     for (const auto action : {QWebEnginePage::Back, QWebEnginePage::Forward})
         connect(pageAction(action), &QAction::changed, this, &CQuillmoorView::OnCommandStateChange);
+    AddViewKeys();
+}
+
+void CQuillmoorView::AddViewKeys()
+{
+    // The keys the View menu names work while the page has the focus, as in a browser, and
+    // nowhere else: they belong to the view, not to the frame's accelerators.
+    const struct {
+        const char* key;
+        void (CQuillmoorView::*command)();
+    } keys[] = {
+        {"Alt+Left", &CQuillmoorView::OnGoBack},
+        {"Alt+Right", &CQuillmoorView::OnGoForward},
+        {"F5", &CQuillmoorView::OnRefresh},
+        {"Esc", &CQuillmoorView::OnStop},
+    };
+    for (const auto& entry : keys) {
+        auto* action = new QAction(this);
+        action->setShortcut(QKeySequence(QString::fromLatin1(entry.key)));
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, entry.command);
+        addAction(action);
+    }
+}
+
+QWebEngineView* CQuillmoorView::createWindow(QWebEnginePage::WebWindowType)
+{
+    // Tabs, windows, background tabs and pop-ups alike become a new tab, made active.
+    return m_openWindow ? m_openWindow() : nullptr;
 }
 
 void CQuillmoorView::OnInitialUpdate()

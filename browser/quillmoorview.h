@@ -2,6 +2,8 @@
 
 #include "browser/exhtmlview.h"
 
+#include <functional>
+
 class QWidget;
 
 // The view of a browser tab: shows the video site and carries the navigation commands.
@@ -24,6 +26,11 @@ public:
     // Download Video: saves the video of the page shown, into the main window's Download List.
     void OnDownloadVideo();
 
+    // Where a link, a script or the page's menu asks for a new window: opens a tab for it and
+    // returns that tab's view, which then shows the page asked for.
+    using WindowOpener = std::function<CQuillmoorView*()>;
+    void SetWindowOpener(WindowOpener opener) { m_openWindow = std::move(opener); }
+
     // Whether the page's history allows going back or forward, as the engine last said.
     bool m_bCanGoForward = false;
     bool m_bCanGoBack = false;
@@ -32,6 +39,12 @@ signals:
     // Back or forward became possible or impossible.
     void commandStateChanged();
 
+protected:
+    QWebEngineView* createWindow(QWebEnginePage::WebWindowType type) override;
+
 private:
     void OnCommandStateChange();
+    void AddViewKeys();
+
+    WindowOpener m_openWindow;
 };

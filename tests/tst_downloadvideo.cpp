@@ -785,8 +785,10 @@ void TestDownloadVideo::enabledExactlyWhileATabIsOpen()
     }
     QVERIFY(WaitUntil([&tabs] { return std::all_of(tabs.begin(), tabs.end(), [](auto& t) { return t.isNull(); }); }));
     QVERIFY(!command->isEnabled());
+    QCOMPARE(m_frame.windowTitle(), QStringLiteral("Quillmoor"));
     m_frame.OpenTab(QStringLiteral("YouTube"));
     QVERIFY(command->isEnabled());
+    QCOMPARE(m_frame.windowTitle(), QStringLiteral("Quillmoor - YouTube"));
 }
 
 void TestDownloadVideo::rendererDiesWhileWaiting()

@@ -4,12 +4,15 @@
 #include "browser/childframe.h"
 #include "browser/quillmoorview.h"
 #include "downloadlist/downloadlistmodel.h"
+#include "downloadlist/outputlist.h"
 #include "downloadlist/outputwnd.h"
 #include "engine/downloadthread.h"
 #include "tests/support/messageboxanswer.h"
 #include "tests/support/scriptedhttpserver.h"
 
 #include <QAction>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QProcess>
@@ -80,9 +83,22 @@ private slots:
     void layoutIsKeptBetweenRuns();
     void helpDescribesTheCommandLine();
     void windowsDialogActivatesAndCloses();
+    void captionNamesTheActiveTab();
+    void newWindowsOpenInANewTab_data();
+    void newWindowsOpenInANewTab();
+    void viewKeysWhileThePageHasTheFocus_data();
+    void viewKeysWhileThePageHasTheFocus();
+    void viewKeysDoNothingInTheDownloadList();
+    void tabsShareOnePersistentProfile();
+    void unknownSwitchesAreIgnored();
     void closingCancelsTransfersOnly();
 
 private:
+    // Opens url in a new active tab and waits until it is shown.
+    CQuillmoorView* ShowInNewTab(const QString& url);
+    // Gives the active tab's page the keyboard focus.
+    QWidget* FocusPage();
+
     CMainFrame* Frame() const { return m_app.MainFrame(); }
 
     CQuillmoorApp& m_app;
@@ -324,6 +340,204 @@ void TestMainFrame::windowsDialogActivatesAndCloses()
     QCOMPARE(Frame()->ActiveTab()->windowTitle(), QStringLiteral("first.txt"));
 }
 
+CQuillmoorView* TestMainFrame::ShowInNewTab(const QString& url)
+{
+    m_app.OnFileNew();
+    CQuillmoorView* view = Frame()->ActiveView();
+    view->NavigateTo(url);
+    if (!QTest::qWaitFor([&] { return view->url().toString() == url && view->IsDocumentReady(); },
+                         kPageTimeoutMs))
+        return nullptr;
+    return view;
+}
+
+QWidget* TestMainFrame::FocusPage()
+{
+    Frame()->activateWindow();
+    if (!QTest::qWaitForWindowActive(Frame()))
+        return nullptr;
+    CQuillmoorView* view = Frame()->ActiveView();
+    QWidget* page = view->focusProxy() ? view->focusProxy() : view;
+    page->setFocus();
+    return QTest::qWaitFor([page] { return page->hasFocus(); }, 5000) ? page : nullptr;
+}
+
+void TestMainFrame::captionNamesTheActiveTab()
+{
+    m_app.OnFileNew();
+    CChildFrame* youTube = Frame()->ActiveTab();
+    QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
+    m_app.OpenDocumentFile(QStringLiteral("/tmp/caption/notes.txt"));
+    CChildFrame* notes = Frame()->ActiveTab();
+    QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - notes.txt"));
+    Frame()->MdiArea()->setActiveSubWindow(youTube);
+    QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
+
+    // A tab renamed by Save renames the caption too.
+    QTemporaryDir dir;
+    Frame()->MdiArea()->setActiveSubWindow(notes);
+    QVERIFY(notes->Document()->OnSaveDocument(dir.filePath(QStringLiteral("kept.htm"))));
+    QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - kept.htm"));
+    notes->close();
+    QTRY_COMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
+}
+
+void TestMainFrame::newWindowsOpenInANewTab_data()
+{
+    QTest::addColumn<QString>("how");
+
+    QTest::newRow("a link with target _blank, clicked") << "click";
+    QTest::newRow("window.open from a script") << "window.open('/opened')";
+    QTest::newRow("a pop-up window with its features")
+        << "window.open('/opened', 'pop', 'width=300,height=200')";
+}
+
+void TestMainFrame::newWindowsOpenInANewTab()
+{
+    QFETCH(QString, how);
+    m_site.Route("/links", CScriptedHttpServer::Html(
+                               "<html><body><a id='out' target='_blank' href='/opened' "
+                               "style='display:block;width:300px;height:80px'>out</a></body></html>"));
+    m_site.Route("/opened", CScriptedHttpServer::Html("<html><body>opened</body></html>"));
+    CQuillmoorView* view = ShowInNewTab(m_site.Url("/links"));
+    QVERIFY(view);
+    const int before = Frame()->Tabs().size();
+
+    if (how == QLatin1String("click")) {
+        // A real click: the engine lets a page open windows on the user's gesture.
+        QVERIFY(FocusPage());
+        QWidget* surface = view->focusProxy() ? view->focusProxy() : view;
+        QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(40, 40));
+    } else {
+        view->page()->runJavaScript(how);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->Tabs().size(), before + 1, kPageTimeoutMs);
+    CChildFrame* opened = Frame()->ActiveTab();
+    QVERIFY(opened->View() != view);
+    QCOMPARE(opened->windowTitle(), QStringLiteral("YouTube"));
+    QTRY_COMPARE_WITH_TIMEOUT(opened->View()->url().toString(), m_site.Url("/opened"), kPageTimeoutMs);
+    QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
+}
+
+void TestMainFrame::viewKeysWhileThePageHasTheFocus_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("alt");
+    QTest::addColumn<QString>("effect");
+
+    QTest::newRow("F5 reloads") << int(Qt::Key_F5) << false << "reload";
+    QTest::newRow("Alt+Left goes back") << int(Qt::Key_Left) << true << "back";
+    QTest::newRow("Alt+Right goes forward") << int(Qt::Key_Right) << true << "forward";
+    QTest::newRow("Esc stops a page that is loading") << int(Qt::Key_Escape) << false << "stop";
+}
+
+void TestMainFrame::viewKeysWhileThePageHasTheFocus()
+{
+    QFETCH(int, key);
+    QFETCH(bool, alt);
+    QFETCH(QString, effect);
+    m_site.Route("/first", CScriptedHttpServer::Html("<html><body>first</body></html>"));
+    m_site.Route("/second", CScriptedHttpServer::Html("<html><body>second</body></html>"));
+    CScriptedHttpServer::Reply slow = CScriptedHttpServer::Html("<html><body>slow</body></html>");
+    slow.headDelayMs = 8000;
+    m_site.Route("/slow", slow);
+
+    CQuillmoorView* view = ShowInNewTab(m_site.Url("/first"));
+    QVERIFY(view);
+    if (effect != QLatin1String("reload")) {
+        // Back needs a page behind, forward one ahead; a history the user made by a real load.
+        view->NavigateTo(m_site.Url("/second"));
+        QTRY_VERIFY_WITH_TIMEOUT(view->url().path() == "/second" && view->IsDocumentReady(), kPageTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoBack, kPageTimeoutMs);
+    }
+    if (effect == QLatin1String("forward")) {
+        view->OnGoBack();
+        QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoForward && view->IsDocumentReady(), kPageTimeoutMs);
+    }
+    if (effect == QLatin1String("stop")) {
+        QSignalSpy started(view, &QWebEngineView::loadStarted);
+        view->NavigateTo(m_site.Url("/slow"));
+        QTRY_VERIFY_WITH_TIMEOUT(!started.isEmpty(), kPageTimeoutMs);
+    }
+    QSignalSpy started(view, &QWebEngineView::loadStarted);
+    QSignalSpy finished(view, &QWebEngineView::loadFinished);
+
+    QWidget* page = FocusPage();
+    QVERIFY(page);
+    QTest::keyClick(page, Qt::Key(key), alt ? Qt::AltModifier : Qt::NoModifier);
+    if (effect == QLatin1String("reload")) {
+        QTRY_VERIFY_WITH_TIMEOUT(!started.isEmpty() && !finished.isEmpty(), kPageTimeoutMs);
+        QCOMPARE(view->url().path(), QStringLiteral("/first"));
+    } else if (effect == QLatin1String("back")) {
+        QTRY_COMPARE_WITH_TIMEOUT(view->url().path(), QStringLiteral("/first"), kPageTimeoutMs);
+    } else if (effect == QLatin1String("forward")) {
+        QTRY_COMPARE_WITH_TIMEOUT(view->url().path(), QStringLiteral("/second"), kPageTimeoutMs);
+    } else {
+        // Stopped long before the server would have answered.
+        QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 5000);
+        QCOMPARE(finished.constLast().value(0).toBool(), false);
+    }
+}
+
+void TestMainFrame::viewKeysDoNothingInTheDownloadList()
+{
+    m_site.Route("/first", CScriptedHttpServer::Html("<html><body>first</body></html>"));
+    m_site.Route("/second", CScriptedHttpServer::Html("<html><body>second</body></html>"));
+    CQuillmoorView* view = ShowInNewTab(m_site.Url("/first"));
+    QVERIFY(view);
+    view->NavigateTo(m_site.Url("/second"));
+    QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoBack && view->IsDocumentReady(), kPageTimeoutMs);
+    const qsizetype requests = m_site.Requests().size();
+
+    Frame()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Frame()));
+    QWidget* list = Frame()->m_wndOutput->List();
+    list->setFocus();
+    QTRY_VERIFY(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_Left, Qt::AltModifier);
+    QTest::keyClick(list, Qt::Key_F5);
+    QTest::qWait(500);
+    QCOMPARE(view->url().path(), QStringLiteral("/second"));
+    QCOMPARE(m_site.Requests().size(), requests);
+}
+
+void TestMainFrame::tabsShareOnePersistentProfile()
+{
+    CScriptedHttpServer::Reply setter = CScriptedHttpServer::Html("<html><body>cookie</body></html>");
+    setter.head.replace("Connection: close\r\n", "Connection: close\r\nSet-Cookie: sid=42; Max-Age=3600; Path=/\r\n");
+    m_site.Route("/login", setter);
+    m_site.Route("/after", CScriptedHttpServer::Html("<html><body>after</body></html>"));
+
+    CQuillmoorView* first = ShowInNewTab(m_site.Url("/login"));
+    QVERIFY(first);
+    CQuillmoorView* second = ShowInNewTab(m_site.Url("/after"));
+    QVERIFY(second);
+    QWebEngineProfile* profile = first->page()->profile();
+    QCOMPARE(second->page()->profile(), profile);
+    QVERIFY(!profile->isOffTheRecord());
+    QCOMPARE(profile->persistentCookiesPolicy(), QWebEngineProfile::AllowPersistentCookies);
+    // Kept in the user's data folder, where the next start finds it.
+    QVERIFY2(profile->persistentStoragePath().startsWith(qEnvironmentVariable("XDG_DATA_HOME") + u'/'),
+             qPrintable(profile->persistentStoragePath()));
+    // The login of one tab is the other tab's too.
+    QVERIFY2(m_site.Requests().constLast().contains("\r\nCookie: sid=42\r\n"),
+             m_site.Requests().constLast().constData());
+}
+
+void TestMainFrame::unknownSwitchesAreIgnored()
+{
+    QProcess program;
+    program.start(QStringLiteral(QUILLMOOR_CONVERTER_DIR "/quillmoor"),
+                  {"--no-such-switch", "--disable-gpu", "--help"});
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitCode(), 0);
+    const QByteArray warnings = program.readAllStandardError();
+    QVERIFY2(warnings.contains("ignoring the unknown option --no-such-switch") &&
+                 warnings.contains("ignoring the unknown option --disable-gpu"),
+             warnings.constData());
+    QVERIFY(program.readAllStandardOutput().contains("[options] [file]"));
+}
+
 void TestMainFrame::closingCancelsTransfersOnly()
 {
     COutputWnd* pane = Frame()->m_wndOutput;
@@ -354,6 +568,8 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     CScriptedHttpServer site;
     site.Route("/", CScriptedHttpServer::Html(kHome));
     site.Route("/watch", CScriptedHttpServer::Html(kWatch));
