@@ -7,9 +7,13 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 
 #include <algorithm>
@@ -25,6 +29,10 @@ constexpr qsizetype kWriteBufferSize = 256 * 1024;
 constexpr qint64 kConverterChunk = 1024;
 constexpr auto kStopPoll = std::chrono::milliseconds(100);
 constexpr int kConverterStopMs = 3000;
+// The longest file name, in bytes, that the usual file systems take.
+constexpr qsizetype kMaxNameBytes = 255;
+constexpr char kTagCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kTagLength = 6;
 
 // Held while a converter runs, so that conversions run one at a time in the whole program.
 std::timed_mutex g_csConversion;
@@ -62,6 +70,40 @@ private:
     QFile& m_file;
     QByteArray m_buffer;
 };
+
+// A name beside target that nothing has yet, for the converter to write under: part of the
+// target's name, a random tag, then the target's extension, from which the converter takes the
+// output format. Cut at a whole character so that it still fits in one name.
+QString PartialPath(const QString& target)
+{
+    const QFileInfo info(target);
+    const QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    QString stem = name.left(name.size() - extension.size());
+    QString path;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString tag = QStringLiteral(".part-");
+        for (int i = 0; i < kTagLength; ++i)
+            tag += QLatin1Char(kTagCharacters[QRandomGenerator::global()->bounded(
+                int(sizeof kTagCharacters - 1))]);
+        while (!stem.isEmpty() && (stem + tag + extension).toUtf8().size() > kMaxNameBytes)
+            stem.chop(stem.size() > 1 && stem.back().isLowSurrogate() ? 2 : 1);
+        path = info.path() + u'/' + stem + tag + extension;
+        if (!QFileInfo::exists(path))
+            break;
+    }
+    return path;
+}
+
+// Gives the converted file the target's name; rename() replaces an earlier file in one step,
+// so a failure leaves that file as it was. Empty, or the system's reason.
+QString MoveOver(const QString& from, const QString& to)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return {};
+    return qt_error_string(errno);
+}
 
 } // namespace
 
@@ -122,6 +164,7 @@ bool CDownloadThread::ConvertVideo()
     if (m_pOutputWnd)
         m_pOutputWnd->ShowConversionQueued(this);
     const QString intermediate = TransferPath();
+    const QString partial = PartialPath(m_strPath);
     const QString program = m_strConverterFolder + u'/' + Converter::ExecutableName();
 
     std::unique_lock turn(g_csConversion, std::defer_lock);
@@ -134,7 +177,7 @@ bool CDownloadThread::ConvertVideo()
     // is a pipe that is never written; standard error joins standard output.
     QProcess converter;
     converter.setProcessChannelMode(QProcess::MergedChannels);
-    converter.start(program, Converter::PresetArguments(m_nFormat, intermediate, m_strPath));
+    converter.start(program, Converter::PresetArguments(m_nFormat, intermediate, partial));
     if (!converter.waitForStarted(-1)) {
         m_strError = QStringLiteral("%1: %2").arg(program, converter.errorString());
         if (m_pOutputWnd)
@@ -161,6 +204,7 @@ bool CDownloadThread::ConvertVideo()
             if (!converter.waitForFinished(kConverterStopMs))
                 converter.kill();
             converter.waitForFinished(-1);
+            QFile::remove(partial);
             m_strError = QStringLiteral("%1: stopped").arg(program);
             return false;
         }
@@ -169,12 +213,21 @@ bool CDownloadThread::ConvertVideo()
     turn.unlock();
 
     const bool converted = converter.exitStatus() == QProcess::NormalExit &&
-                           converter.exitCode() == 0 && QFile::exists(m_strPath);
+                           converter.exitCode() == 0 && QFile::exists(partial);
     if (!converted) {
-        // The download is not lost: the intermediate file stays for another try.
+        // The download is not lost: the intermediate file stays for another try. What the
+        // converter wrote is not the video and must not pass for it.
+        QFile::remove(partial);
         m_strError = QStringLiteral("%1 %2: exit status %3")
                          .arg(program, m_strPath)
                          .arg(converter.exitStatus() == QProcess::NormalExit ? converter.exitCode() : -1);
+        if (m_pOutputWnd)
+            m_pOutputWnd->ShowFailed(this);
+        return false;
+    }
+    if (const QString reason = MoveOver(partial, m_strPath); !reason.isEmpty()) {
+        QFile::remove(partial);
+        m_strError = QStringLiteral("%1: %2").arg(m_strPath, reason);
         if (m_pOutputWnd)
             m_pOutputWnd->ShowFailed(this);
         return false;

@@ -48,7 +48,8 @@ public:
     bool InitInstance();
     int ExitInstance();
     // Turns the intermediate file into the target with the converter; false when the
-    // converter could not be started, failed, or was stopped.
+    // converter could not be started, failed, or was stopped. The converter writes under
+    // another name beside the target, which the file takes only once the converter succeeded.
     bool ConvertVideo();
 
     // For the program's end: stops the transfer, and a running converter, as soon as possible.

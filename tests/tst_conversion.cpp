@@ -6,7 +6,9 @@
 #include "tests/support/jobfixture.h"
 #include "tests/support/scriptedhttpserver.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -33,11 +35,15 @@ private slots:
     void conversionsRunOneAtATime();
     void cancelledTransferIsNotConverted();
     void formatOutsideTheRangeUsesXvid();
+    void longestTargetNameConverts_data();
+    void longestTargetNameConverts();
     void paneDestroyedWhileConverting();
 
 private:
     // A folder holding a converter script with this body; empty body: no converter at all.
     QString FakeConverter(const QByteArray& body);
+    // The names of the files in the job's folder, hidden ones too.
+    QStringList Files() const;
 
     QTemporaryDir m_fixtures;
     QByteArray m_flv;
@@ -83,6 +89,11 @@ QString TestConversion::FakeConverter(const QByteArray& body)
     return folder;
 }
 
+QStringList TestConversion::Files() const
+{
+    return QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
 void TestConversion::convertsThroughTheFront()
 {
     const QString path = m_dir->filePath(QStringLiteral("my clip.mp3"));
@@ -93,30 +104,48 @@ void TestConversion::convertsThroughTheFront()
     QVERIFY2(job->Succeeded(), qPrintable(job->ErrorText()));
     QCOMPARE(JobCells(*m_pane, job).mid(0, 2), (QStringList{"Completed", "100%"}));
     QVERIFY(qAbs(ProbeDuration(path) - 5.0) < 1.0);
-    QVERIFY(!QFile::exists(path + ".flv"));
+    QCOMPARE(Files(), QStringList{"my clip.mp3"});
 }
 
 void TestConversion::failedConversionKeepsTheDownload_data()
 {
     QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QByteArray>("earlier"); // a file already under the target's name; null: none
 
-    QTest::newRow("converter missing") << QByteArray();
-    QTest::newRow("converter exits non-zero")
-        << QByteArray("echo '  Duration: 00:00:05.00, start: 0'\n: > \"$out\"\nexit 3\n");
-    QTest::newRow("converter killed") << QByteArray(": > \"$out\"\nkill -9 $$\n");
-    QTest::newRow("no output file") << QByteArray("echo 'time=5.00 done'\nexit 0\n");
+    const QByteArray halfWritten = "echo '  Duration: 00:00:05.00, start: 0'\n"
+                                   "echo half > \"$out\"\nexit 3\n";
+    QTest::newRow("converter missing") << QByteArray() << QByteArray();
+    QTest::newRow("converter exits non-zero") << halfWritten << QByteArray();
+    QTest::newRow("converter killed")
+        << QByteArray("echo half > \"$out\"\nkill -9 $$\n") << QByteArray();
+    QTest::newRow("no output file")
+        << QByteArray("echo 'time=5.00 done'\nexit 0\n") << QByteArray();
+    QTest::newRow("converter exits non-zero: the earlier file is untouched")
+        << halfWritten << QByteArray("the earlier video");
 }
 
 void TestConversion::failedConversionKeepsTheDownload()
 {
     QFETCH(QByteArray, script);
+    QFETCH(QByteArray, earlier);
     const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
+    if (!earlier.isNull()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(earlier);
+    }
     const QPointer<CDownloadThread> job = StartJob(*m_pane, m_server->Url("/get_video"), path,
                                                    int(OutputFormat::Mp3), FakeConverter(script));
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
     QVERIFY(!job->Succeeded());
     QCOMPARE(JobCells(*m_pane, job).constFirst(), QStringLiteral("Failed"));
     QCOMPARE(ReadWholeFile(path + ".flv"), m_flv);
+    // Nothing half-written is left, under the target's name or any other.
+    QCOMPARE(QFile::exists(path), !earlier.isNull());
+    QCOMPARE(ReadWholeFile(path), earlier.isNull() ? QByteArray() : earlier);
+    const QStringList files = earlier.isNull() ? QStringList{"clip.mp3.flv"}
+                                               : QStringList{"clip.mp3", "clip.mp3.flv"};
+    QCOMPARE(Files(), files);
 }
 
 void TestConversion::conversionsRunOneAtATime()
@@ -183,25 +212,61 @@ void TestConversion::formatOutsideTheRangeUsesXvid()
     const QPointer<CDownloadThread> started = m_pane->StartJob(std::move(job), "x", path);
     QTRY_VERIFY_WITH_TIMEOUT(started->HasEnded(), kTimeoutMs);
     QVERIFY2(started->Succeeded(), qPrintable(started->ErrorText()));
-    QCOMPARE(QString::fromUtf8(ReadWholeFile(folder + "/args")).split(u'\n', Qt::SkipEmptyParts),
-             (QStringList{"-i", path + ".flv", "-y", "-vcodec", "xvid", "-qscale", "7", "-s",
-                          "320x240", "-b", "200", "-ar", "22050", "-ab", "64", "-ac", "2", path}));
+    QStringList arguments =
+        QString::fromUtf8(ReadWholeFile(folder + "/args")).split(u'\n', Qt::SkipEmptyParts);
+    // The converter writes beside the target under another name that keeps the extension, from
+    // which it takes the output format; the file takes the target's name once converted.
+    const QFileInfo output(arguments.takeLast());
+    QCOMPARE(output.absolutePath(), QFileInfo(path).absolutePath());
+    QCOMPARE(output.suffix(), QStringLiteral("avi"));
+    QVERIFY(output.fileName() != QFileInfo(path).fileName());
+    QCOMPARE(arguments, (QStringList{"-i", path + ".flv", "-y", "-vcodec", "xvid", "-qscale", "7",
+                                     "-s", "320x240", "-b", "200", "-ar", "22050", "-ab", "64",
+                                     "-ac", "2"}));
+    QCOMPARE(Files(), QStringList{QFileInfo(path).fileName()});
+}
+
+void TestConversion::longestTargetNameConverts_data()
+{
+    // Names of 251 bytes: with ".flv" the intermediate file's name is as long as a name can be.
+    QTest::addColumn<QString>("name");
+    QTest::newRow("one byte a character") << QString(247, u'a') + ".mp3";
+    QTest::newRow("two bytes a character") << QString(123, u'\u00e9') + "a.mp3";
+    QTest::newRow("four bytes a character") << QString::fromUtf8(QByteArray(61, 'x').replace(
+                                                   "x", "\xf0\x9f\x8e\xac")) + "abc.mp3";
+}
+
+void TestConversion::longestTargetNameConverts()
+{
+    QFETCH(QString, name);
+    QCOMPARE(name.toUtf8().size(), 251);
+    const QString folder = FakeConverter("echo converted > \"$out\"\n");
+    const QString path = m_dir->filePath(name);
+    const QPointer<CDownloadThread> job = StartJob(*m_pane, m_server->Url("/get_video"), path,
+                                                   int(OutputFormat::Mp3), folder);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
+    QVERIFY2(job->Succeeded(), qPrintable(job->ErrorText()));
+    QCOMPARE(ReadWholeFile(path), QByteArray("converted\n"));
+    QCOMPARE(Files(), QStringList{name});
 }
 
 void TestConversion::paneDestroyedWhileConverting()
 {
-    const QString folder = FakeConverter("echo $$ > \"$d/pid\"\necho 'Duration: 00:01:00.00, x'\nexec sleep 60\n");
+    const QString folder = FakeConverter("echo $$ > \"$d/pid\"\necho half > \"$out\"\n"
+                                         "echo 'Duration: 00:01:00.00, x'\nexec sleep 60\n");
     const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
     const QPointer<CDownloadThread> job =
         StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
     QTRY_COMPARE_WITH_TIMEOUT(JobCells(*m_pane, job).constFirst(), QStringLiteral("Converting"), kTimeoutMs);
     const QByteArray pid = ReadWholeFile(folder + "/pid").trimmed();
     QVERIFY(!pid.isEmpty());
+    QVERIFY(!QFile::exists(path));
 
     m_pane.reset();
     QVERIFY(job.isNull());
     QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid)));
     QCOMPARE(ReadWholeFile(path + ".flv"), m_flv);
+    QCOMPARE(Files(), QStringList{"clip.mp3.flv"});
     m_pane = std::make_unique<COutputWnd>();
 }
 
