@@ -58,6 +58,10 @@ private slots:
     void extractsArchivesOfEveryZipper();
     void refusesHostileOrBrokenArchives_data();
     void refusesHostileOrBrokenArchives();
+    void refusesOnOpening_data();
+    void refusesOnOpening();
+    void capsTheArchiveNotOnlyEachEntry_data();
+    void capsTheArchiveNotOnlyEachEntry();
     void keepsOnlyTheExecuteBit();
     void failedExtractionKeepsTheOldFile();
 
@@ -138,6 +142,10 @@ void TestZipArchive::refusesHostileOrBrokenArchives_data()
     QTest::newRow("bzip2") << "bzip2.zip" << "Unsupported compression method";
     QTest::newRow("ZIP64") << "zip64.zip" << "ZIP64 archives are not supported";
     QTest::newRow("missing file") << "no-such.zip" << "";
+    QTest::newRow("four names share one deflated stream")
+        << "overlap.zip" << "Entries ffmpeg and ffprobe overlap in zip file";
+    QTest::newRow("each stream quotes the next entry's header")
+        << "overlap-quoted.zip" << "Entries ffmpeg and ffprobe overlap in zip file";
 }
 
 void TestZipArchive::refusesHostileOrBrokenArchives()
@@ -163,6 +171,67 @@ void TestZipArchive::refusesHostileOrBrokenArchives()
         QCOMPARE(error, description);
     // Nothing was written, inside the target folder or beside it.
     QCOMPARE(FilesBelow(parent.path()), QStringList{});
+}
+
+// Archives that must be judged from their directory alone: unpacking them would write GiBs.
+void TestZipArchive::refusesOnOpening_data()
+{
+    QTest::addColumn<QString>("archive");
+    QTest::addColumn<QString>("description");
+
+    QTest::newRow("two 512 MiB entries: 1 GiB in all opens") << "one-gib.zip" << "";
+    QTest::newRow("1 GiB and one byte")
+        << "one-gib-and-a-byte.zip" << "Zip file unpacks to 1073741825 bytes, more than the 1073741824 allowed";
+    QTest::newRow("four names on one 512 MiB stream: 2 GiB from 521 KB")
+        << "overlap-2gib.zip" << "Entries ffmpeg and ffprobe overlap in zip file";
+}
+
+void TestZipArchive::refusesOnOpening()
+{
+    QFETCH(QString, archive);
+    QFETCH(QString, description);
+
+    QString error;
+    CZipArchive zip;
+    try {
+        zip.Open(m_fixtures.filePath(archive));
+    } catch (const CZipException& e) {
+        error = e.Description();
+    }
+    QCOMPARE(error, description);
+    QCOMPARE(zip.GetCount(), description.isEmpty() ? 2 : 0);
+}
+
+void TestZipArchive::capsTheArchiveNotOnlyEachEntry_data()
+{
+    QTest::addColumn<qint64>("cap");
+    QTest::addColumn<QString>("description");
+
+    const qint64 all = 3 * Payload().size();
+    QTest::newRow("three payloads under a cap of exactly three") << all << "";
+    QTest::newRow("three payloads, one byte over the cap")
+        << all - 1 << QStringLiteral("Zip file unpacks to %1 bytes, more than the %2 allowed").arg(all).arg(all - 1);
+}
+
+// Three entries, each far below its own cap, against the archive's cap lowered to their sum.
+void TestZipArchive::capsTheArchiveNotOnlyEachEntry()
+{
+    QFETCH(qint64, cap);
+    QFETCH(QString, description);
+
+    QTemporaryDir target;
+    QString error;
+    try {
+        CZipArchive zip(cap);
+        zip.Open(m_fixtures.filePath("python-three.zip"));
+        for (int i = 0; i < zip.GetCount(); ++i)
+            zip.ExtractFile(i, target.path());
+    } catch (const CZipException& e) {
+        error = e.Description();
+    }
+    QCOMPARE(error, description);
+    const QStringList all{"ffmpeg", "ffplay", "ffprobe"};
+    QCOMPARE(FilesBelow(target.path()), description.isEmpty() ? all : QStringList());
 }
 
 void TestZipArchive::keepsOnlyTheExecuteBit()

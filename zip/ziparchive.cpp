@@ -142,6 +142,53 @@ void CZipArchive::ReadCentralDirectory()
         m_entries.push_back(std::move(entry));
         at = next;
     }
+    CheckLayout();
+}
+
+bool CZipArchive::IsFolder(const Entry& entry)
+{
+    return entry.name.endsWith('/') || entry.name.endsWith('\\');
+}
+
+// No entry inflates past its declared size, so the declared sizes bound what the archive can
+// write, but only while each entry has data of its own: names that point into one stream
+// unpack it again under each name.
+void CZipArchive::CheckLayout()
+{
+    std::vector<size_t> order(m_entries.size());
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        Entry& entry = m_entries[i];
+        const QByteArray local = ReadAt(qint64(entry.localHeaderOffset), kLocalHeaderSize);
+        if (U32(local.constData()) != kLocalHeader)
+            Fail(CZipException::kDamaged);
+        entry.dataOffset = qint64(entry.localHeaderOffset) + kLocalHeaderSize +
+                           U16(local.constData() + 26) + U16(local.constData() + 28);
+        if (entry.dataOffset + qint64(entry.packedSize) > m_centralDirectoryOffset)
+            Fail(CZipException::kDamaged);
+        order[i] = i;
+    }
+    // Each entry spans its local header and its data; a data descriptor behind the data holds
+    // nothing that unpacks.
+    std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+        return m_entries[a].localHeaderOffset < m_entries[b].localHeaderOffset;
+    });
+    for (size_t i = 1; i < order.size(); ++i) {
+        const Entry& before = m_entries[order[i - 1]];
+        const Entry& after = m_entries[order[i]];
+        if (before.dataOffset + qint64(before.packedSize) > qint64(after.localHeaderOffset))
+            throw CZipException(QStringLiteral("Entries %1 and %2 overlap in zip file")
+                                    .arg(QString::fromUtf8(before.name), QString::fromUtf8(after.name)));
+    }
+
+    quint64 total = 0;
+    for (const Entry& entry : m_entries) {
+        if (!IsFolder(entry))
+            total += entry.size;
+    }
+    if (total > quint64(m_maxTotalSize))
+        throw CZipException(QStringLiteral("Zip file unpacks to %1 bytes, more than the %2 allowed")
+                                .arg(total)
+                                .arg(m_maxTotalSize));
 }
 
 QString CZipArchive::BareName(const QByteArray& name)
@@ -158,7 +205,7 @@ bool CZipArchive::ExtractFile(int index, const QString& folder)
     if (index < 0 || index >= GetCount() || !m_file.isOpen())
         Fail("No such entry in zip file");
     const Entry& entry = m_entries[size_t(index)];
-    if (entry.name.endsWith('/') || entry.name.endsWith('\\'))
+    if (IsFolder(entry))
         return false; // a folder: everything lands directly in the target folder
     const QString name = BareName(entry.name);
     if (entry.flags & kEncrypted)
@@ -168,13 +215,6 @@ bool CZipArchive::ExtractFile(int index, const QString& folder)
     if (qint64(entry.size) > kMaxEntrySize)
         Fail("Entry too large");
 
-    const QByteArray local = ReadAt(qint64(entry.localHeaderOffset), kLocalHeaderSize);
-    if (U32(local.constData()) != kLocalHeader)
-        Fail(CZipException::kDamaged);
-    const qint64 dataOffset = qint64(entry.localHeaderOffset) + kLocalHeaderSize +
-                              U16(local.constData() + 26) + U16(local.constData() + 28);
-    if (dataOffset + qint64(entry.packedSize) > m_centralDirectoryOffset)
-        Fail(CZipException::kDamaged);
     if (entry.method == kStored && entry.packedSize != entry.size)
         Fail(CZipException::kDamaged);
 
@@ -182,7 +222,7 @@ bool CZipArchive::ExtractFile(int index, const QString& folder)
     QSaveFile out(folder + u'/' + name);
     if (!out.open(QIODevice::WriteOnly))
         throw CZipException(QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
-    if (!m_file.seek(dataOffset))
+    if (!m_file.seek(entry.dataOffset))
         Fail(CZipException::kDamaged);
 
     z_stream stream{};
