@@ -16,29 +16,96 @@ namespace {
 constexpr int kShellSuccess = 33; // above 32: handed over
 constexpr int kNoAssociation = 31;
 
-// The Exec line of the desktop's default program for web pages, or empty.
-QString DefaultBrowserExec()
+// The value of key in [group] of a desktop entry or a MIME list file, or empty. Keys hold
+// slashes (text/html), which QSettings would take for groups.
+QString IniValue(const QString& path, QLatin1String group, QLatin1String key)
 {
-    QProcess query;
-    query.start(QStringLiteral("xdg-mime"), {"query", "default", "text/html"});
-    if (!query.waitForFinished(5000) || query.exitCode() != 0)
-        return {};
-    const QString entry = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
-    if (entry.isEmpty())
-        return {};
-    const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry);
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
-    bool inEntry = false;
+    bool inGroup = false;
     while (!file.atEnd()) {
         const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.startsWith(u'['))
-            inEntry = line == QLatin1String("[Desktop Entry]");
-        else if (inEntry && line.startsWith(QLatin1String("Exec=")))
-            return line.mid(5);
+        if (line.startsWith(u'[')) {
+            inGroup = line.endsWith(u']') && QStringView(line).sliced(1).chopped(1) == group;
+        } else if (inGroup) {
+            const qsizetype equals = line.indexOf(u'=');
+            if (equals > 0 && QStringView(line).first(equals).trimmed() == key)
+                return line.mid(equals + 1).trimmed();
+        }
     }
     return {};
+}
+
+// The MIME list files in the order the desktop's association rules read them: each config and
+// then each data folder, the current desktops' own list before the common one.
+QStringList MimeListFiles()
+{
+    QStringList names;
+    const QString desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    for (const QString& desktop : desktops.split(u':', Qt::SkipEmptyParts))
+        names << desktop.toLower() + QLatin1String("-mimeapps.list");
+    names << QStringLiteral("mimeapps.list");
+    QStringList files;
+    for (const auto location : {QStandardPaths::GenericConfigLocation, QStandardPaths::ApplicationsLocation}) {
+        for (const QString& folder : QStandardPaths::standardLocations(location))
+            for (const QString& name : names)
+                files << QDir(folder).filePath(name);
+    }
+    return files;
+}
+
+// The path of the desktop's default program for web pages, or empty: the first installed entry
+// of the defaults, then of the added associations, then of the installed programs' cache.
+// Read from the files, not through xdg-mime, which comes with the xdg-open that just failed.
+QString DefaultBrowserEntry()
+{
+    const QLatin1String html("text/html");
+    QStringList sources;
+    for (const QString& file : MimeListFiles())
+        sources << IniValue(file, QLatin1String("Default Applications"), html);
+    for (const QString& file : MimeListFiles())
+        sources << IniValue(file, QLatin1String("Added Associations"), html);
+    for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
+        sources << IniValue(QDir(folder).filePath(QStringLiteral("mimeinfo.cache")),
+                            QLatin1String("MIME Cache"), html);
+    for (const QString& source : std::as_const(sources)) {
+        for (const QString& entry : source.split(u';', Qt::SkipEmptyParts)) {
+            const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry.trimmed());
+            if (!path.isEmpty())
+                return path;
+        }
+    }
+    return {};
+}
+
+// Starts the default browser's command line with url; false when there is none or it cannot
+// be started.
+bool StartDefaultBrowser(const QString& url)
+{
+    const QString exec = IniValue(DefaultBrowserEntry(), QLatin1String("Desktop Entry"), QLatin1String("Exec"));
+    const QString command = CHyperLink::FallbackCommand(exec, url);
+    QStringList arguments = QProcess::splitCommand(command);
+    if (arguments.isEmpty())
+        return false;
+    const QString program = arguments.takeFirst();
+    return QProcess::startDetached(program, arguments);
+}
+
+// The failure code shown for an opener's code: xdg-open's own codes are 2 a file was not
+// found, 3 no tool to open it with, 4 the action failed.
+int ShellErrorCode(int shell)
+{
+    switch (shell) {
+    case CShellLayer::kFileNotFound:
+        return 2; // the file was not found
+    case CShellLayer::kNoTool:
+        return kNoAssociation;
+    case CShellLayer::kActionFailed:
+        return 27; // the association could not open it
+    default:
+        return shell;
+    }
 }
 
 } // namespace
@@ -110,11 +177,19 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event)
 void CHyperLink::OnClicked()
 {
     m_bOverControl = false;
-    const int result = GotoURL(m_strURL);
-    m_bVisited = result > 32;
     UpdateLook();
-    if (!m_bVisited)
-        ReportError(result);
+    // One request at a time: a second click while the first is being decided would open the
+    // address twice, or stack two error boxes.
+    if (m_bOpening)
+        return;
+    m_bOpening = true;
+    GotoURL(m_strURL, this, [this](int result) {
+        m_bOpening = false;
+        m_bVisited = result > 32;
+        UpdateLook();
+        if (!m_bVisited)
+            ReportError(result);
+    });
 }
 
 QString CHyperLink::FallbackCommand(const QString& exec, const QString& url)
@@ -128,29 +203,14 @@ QString CHyperLink::FallbackCommand(const QString& exec, const QString& url)
     return head.trimmed() + u' ' + url;
 }
 
-int CHyperLink::GotoURL(const QString& url)
+void CHyperLink::GotoURL(const QString& url, QObject* context, std::function<void(int result)> done)
 {
-    // xdg-open's codes: 2 a file was not found, 3 no tool to open it with, 4 the action failed.
-    const int shell = CShellLayer::Open(url);
-    if (shell == 0)
-        return kShellSuccess;
-    const QString command = FallbackCommand(DefaultBrowserExec(), url);
-    if (!command.isEmpty()) {
-        QStringList arguments = QProcess::splitCommand(command);
-        const QString program = arguments.takeFirst();
-        if (QProcess::startDetached(program, arguments))
-            return kShellSuccess;
-    }
-    switch (shell) {
-    case 2:
-        return 2; // the file was not found
-    case 3:
-        return kNoAssociation;
-    case 4:
-        return 27; // the association could not open it
-    default:
-        return shell;
-    }
+    CShellLayer::OpenAndWait(url, context, [url, done = std::move(done)](int shell) {
+        if (shell == 0 || StartDefaultBrowser(url))
+            done(kShellSuccess);
+        else
+            done(ShellErrorCode(shell));
+    });
 }
 
 QString CHyperLink::ErrorText(int code)

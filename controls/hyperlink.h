@@ -2,6 +2,8 @@
 
 #include <QLabel>
 
+#include <functional>
+
 // A label that is a web link: coloured text (hover and visited colours), an optional underline,
 // the pointing-hand cursor, the address as its tooltip, and a click that opens the address
 // with the desktop, falling back to the default browser's command line.
@@ -19,8 +21,9 @@ public:
     void SetUnderline(int mode);
     int GetUnderline() const { return m_nUnderline; }
 
-    // Opens url; above 32 means it was handed to a program, else a failure code.
-    static int GotoURL(const QString& url);
+    // Opens url and calls done with the result on the user-interface thread, unless context goes
+    // first: above 32 means it was handed to a program, else a failure code.
+    static void GotoURL(const QString& url, QObject* context, std::function<void(int result)> done);
     // The text of a failure code, as the message box shows it after "Unable to open hyperlink:".
     static QString ErrorText(int code);
     // Beeps and tells the user why url could not be opened.
@@ -32,6 +35,8 @@ public:
     // The colour the text shows now, and whether it is underlined now.
     QColor CurrentColour() const;
     bool IsUnderlinedNow() const { return font().underline(); }
+    // A click's address is being opened and its result is not known yet.
+    bool IsOpening() const { return m_bOpening; }
 
     QColor m_crLinkColour{0, 0, 238};
     QColor m_crVisitedColour{85, 26, 139};
@@ -50,5 +55,6 @@ private:
     void UpdateLook();
 
     int m_nUnderline = ulHover;
+    bool m_bOpening = false;
     QString m_strURL;
 };
