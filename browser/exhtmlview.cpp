@@ -90,9 +90,9 @@ QVariant CExHtmlView::RunScript(const QString& script)
     });
     if (!answer->done) {
         QTimer::singleShot(kScriptTimeoutMs, &loop, &QEventLoop::quit);
-        // A navigation replaces the document the script ran in; its answer may never come.
+        // A navigation replaces the document the script ran in; its answer may never come. The
+        // end of the current load replaces nothing: the answer is still on its way.
         connect(this, &QWebEngineView::loadStarted, &loop, &QEventLoop::quit);
-        connect(this, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
         // A renderer that died answers nothing.
         connect(page(), &QWebEnginePage::renderProcessTerminated, &loop, &QEventLoop::quit);
         connect(qApp, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);

@@ -10,15 +10,19 @@
 #include "res/asciicase.h"
 #include "res/stringtable.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScopedValueRollback>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <memory>
 
 namespace {
 
@@ -94,6 +98,58 @@ void WritePageCopy(const QString& page)
         file.write(CDownloadVideoCommand::PageCopyBytes(page));
 }
 
+// Whether a listed job writes path: as its target, or, for a conversion, as its download
+// beside the target. Targets of the Flash Video type end in ".flv" and those of conversions never
+// do, so a listed target that is path without its ".flv" is a conversion's.
+bool IsTakenByAListedJob(const COutputWnd& pane, const QString& path, bool convert)
+{
+    if (pane.IsPathListed(path) || (convert && pane.IsPathListed(path + kFlvExtension.toString())))
+        return true;
+    const QString stem = path.chopped(kFlvExtension.size());
+    return !convert && !stem.endsWith(kFlvExtension, Qt::CaseInsensitive) && pane.IsPathListed(stem);
+}
+
+// Asks before a file that is there is replaced; true when there is none or the user said Yes.
+// A link is replaced, not written through: its own target may lie anywhere. A folder cannot
+// be replaced at all.
+bool MayReplace(QWidget* owner, const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.exists() && !file.isSymLink())
+        return true;
+    if (file.isDir() && !file.isSymLink()) {
+        Warn(owner, IDS_TARGET_IS_FOLDER, QDir::toNativeSeparators(path));
+        return false;
+    }
+    const auto answer = QMessageBox::warning(
+        owner, QLatin1String(CDownloadVideoCommand::kDialogTitle),
+        LoadResString(IDS_CONFIRM_REPLACE).arg(file.fileName()), QMessageBox::Yes | QMessageBox::No,
+        QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return false;
+    if (file.isSymLink())
+        QFile::remove(path);
+    return true;
+}
+
+// Qt's own dialog rewrites whatever follows the last dot of the name when another type is
+// chosen ("Vol. 2 Live" would become "Vol.mp3"). The program appends the type's extension
+// itself, so the name stays as the user left it.
+void KeepNameAcrossTypes(QFileDialog& dialog)
+{
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    if (!name || !types)
+        return;
+    auto kept = std::make_shared<QString>(name->text());
+    QObject::connect(name, &QLineEdit::textEdited, &dialog, [kept](const QString& text) { *kept = text; });
+    // Queued: after the dialog's own handling of the choice.
+    QObject::connect(types, &QComboBox::activated, name, [name, kept] {
+        if (name->text() != *kept)
+            name->setText(*kept);
+    }, Qt::QueuedConnection);
+}
+
 } // namespace
 
 CDownloadVideoCommand::CDownloadVideoCommand(QWidget& tab, COutputWnd& pane,
@@ -123,30 +179,41 @@ int CDownloadVideoCommand::FormatOfDescription(const QString& description)
 
 QString CDownloadVideoCommand::ProposedName(const QString& title)
 {
-    qsizetype longestExtension = 0;
-    const QStringList pieces = FilterPieces();
-    for (qsizetype i = 1; i < pieces.size(); i += 2) {
-        QString extension;
-        QString description;
-        TypeOfIndex(int(i / 2 + 1), extension, description);
-        longestExtension = std::max(longestExtension, extension.toUtf8().size());
+    // Worked out once: every type's extension, plus the ".flv" a conversion's download adds.
+    static const qsizetype room = [] {
+        qsizetype longest = 0;
+        const QStringList pieces = FilterPieces();
+        for (qsizetype i = 1; i < pieces.size(); i += 2)
+            longest = std::max(longest, pieces[i].size() - pieces[i].lastIndexOf(u'.'));
+        return kNameMaxBytes - longest - kFlvExtension.size();
+    }();
+
+    // A title laid out over several lines, or with other control characters, would carry them
+    // into the name; a leading dot would hide the file.
+    QString name = title;
+    for (QChar& c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = u' ';
     }
-    const qsizetype room = kNameMaxBytes - longestExtension - kFlvExtension.size();
+    qsizetype first = 0;
+    while (first < name.size() && (name[first] == u'.' || name[first].isSpace()))
+        ++first;
+    name.remove(0, first);
 
     qsizetype bytes = 0;
     qsizetype end = 0;
-    while (end < title.size()) {
-        const bool pair = title[end].isHighSurrogate() && end + 1 < title.size() &&
-                          title[end + 1].isLowSurrogate();
-        const char32_t c = pair ? QChar::surrogateToUcs4(title[end], title[end + 1])
-                                : char32_t(title[end].unicode());
+    while (end < name.size()) {
+        const bool pair = name[end].isHighSurrogate() && end + 1 < name.size() &&
+                          name[end + 1].isLowSurrogate();
+        const char32_t c = pair ? QChar::surrogateToUcs4(name[end], name[end + 1])
+                                : char32_t(name[end].unicode());
         // A lone surrogate turns into the three bytes of U+FFFD in the name.
         bytes += Utf8Length(c);
         if (bytes > room)
             break;
         end += pair ? 2 : 1;
     }
-    return title.left(end);
+    return name.left(end);
 }
 
 QByteArray CDownloadVideoCommand::PageCopyBytes(const QString& page)
@@ -215,6 +282,7 @@ CDownloadThread* CDownloadVideoCommand::Run()
     dialog.setNameFilters(descriptions);
     dialog.setDirectory(StartFolder());
     dialog.selectFile(ProposedName(title));
+    KeepNameAcrossTypes(dialog);
     if (dialog.exec() != QDialog::Accepted || !stillThere() || dialog.selectedFiles().isEmpty())
         return nullptr;
 
@@ -235,16 +303,14 @@ CDownloadThread* CDownloadVideoCommand::Run()
     path += extension;
     const QString name = QFileInfo(path).fileName();
 
-    if (pane->IsPathListed(path)) {
+    // A conversion writes its download beside the target first: that file counts as written too.
+    const bool convert = !EqualsIgnoringAsciiCase(extension, kFlvExtension);
+    if (IsTakenByAListedJob(*pane, path, convert)) {
         Warn(owner, IDS_ALREADY_LISTED);
         return nullptr;
     }
-    if (QFileInfo(path).exists() || QFileInfo(path).isSymLink()) {
-        const auto answer =
-            QMessageBox::warning(owner, QLatin1String(kDialogTitle),
-                                 LoadResString(IDS_CONFIRM_REPLACE).arg(name),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes || !stillThere())
+    for (const QString& file : convert ? QStringList{path, path + kFlvExtension.toString()} : QStringList{path}) {
+        if (!MayReplace(owner, file) || !stillThere())
             return nullptr;
     }
 
@@ -253,7 +319,7 @@ CDownloadThread* CDownloadVideoCommand::Run()
     job->m_strPath = path;
     job->m_pOutputWnd = pane;
     job->m_strConverterFolder = m_strConverterFolder;
-    if (!EqualsIgnoringAsciiCase(extension, kFlvExtension)) {
+    if (convert) {
         if (!Converter::IsPresent(m_strConverterFolder)) {
             CFfmpegDowloadDlg download(owner, m_strConverterFolder);
             if (download.exec() != QDialog::Accepted || !stillThere())
@@ -265,9 +331,11 @@ CDownloadThread* CDownloadVideoCommand::Run()
     CDownloadThread* started = pane->StartJob(std::move(job), name, path);
 
     if (!pane->isVisible()) {
-        // Shown, not activated: the focus stays on the page.
+        // Shown, not activated: the focus stays on the page. Only this once: a pane the user
+        // shows later may take the focus as usual.
         pane->setAttribute(Qt::WA_ShowWithoutActivating);
         pane->show();
+        pane->setAttribute(Qt::WA_ShowWithoutActivating, false);
     }
     return started;
 }

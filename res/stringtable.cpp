@@ -31,6 +31,7 @@ constexpr Entry kStrings[] = {
      u"New update is available. Do you want to go to Norvane and download the latest version now?"},
     {IDS_CONFIRM_CANCEL, u"Are you sure you want to cancel the selected download(s)?"},
     {IDS_CANCELLING, u"Cancelling"},
+    {IDS_TARGET_IS_FOLDER, u"%1\nThis is a folder. Choose another name."},
     {IDS_CONVERTING, u"Converting"},
     {IDS_CONVERSION_COMPLETED, u"Completed"},
     {IDS_CONVERSION_QUEUED, u"Conversion Queued"},

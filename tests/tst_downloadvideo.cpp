@@ -17,7 +17,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QComboBox>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
@@ -65,6 +67,8 @@ private slots:
     void unwritablePageCopyDoesNotStopTheCommand();
     void proposedName_data();
     void proposedName();
+    void nameWithADotSurvivesAnotherType();
+    void pageReadWhileItsLoadEnds();
     void longTitleGivesNamesThatCanBeCreated();
     void lastFolderIsRemembered();
     void paneShownWithoutTakingTheFocus();
@@ -146,6 +150,7 @@ void TestDownloadVideo::initTestCase()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     m_flv = ReadFile(flv);
     m_site.Route("/get_video", CScriptedHttpServer::Ok(m_flv));
+    m_site.Route("/busy-began", CScriptedHttpServer::Html("began"));
     m_site.Route("/download/ffmpeg.zip",
                  CScriptedHttpServer::Ok(ReadFile(QStringLiteral(QUILLMOOR_BUILD_DIR "/ffmpeg.zip"))));
     m_frame.show();
@@ -202,19 +207,23 @@ QString TestDownloadVideo::Finish(CDownloadThread* job)
 
 void TestDownloadVideo::KeepPageBusy(int ms)
 {
-    bool started = false;
-    View()->page()->runJavaScript(
-        QStringLiteral("setTimeout(function () { var t = Date.now(); while (Date.now() - t < %1); }, 50); 1")
-            .arg(ms),
-        [&started](const QVariant&) { started = true; });
-    QVERIFY(WaitUntil([&started] { return started; }));
-    // Past the 50 ms: the page's one thread is in the loop now.
-    QTest::qWait(300);
+    // The page tells the server when its one thread enters the loop, so the test knows the
+    // page is busy from then on.
+    const QString tag = QString::number(++m_nPage);
+    View()->page()->runJavaScript(QStringLiteral("setTimeout(function () { busy(%1, '%2'); }, 0); 1").arg(ms).arg(tag));
+    QVERIFY(WaitUntil([this, tag] {
+        const QList<QByteArray> requests = m_site.Requests();
+        return std::any_of(requests.begin(), requests.end(), [&tag](const QByteArray& r) {
+            return r.startsWith("GET /busy-began?" + tag.toLatin1() + ' ');
+        });
+    }));
 }
 
 void TestDownloadVideo::ShowBusyVideoPage()
 {
-    ShowPage(VideoPage("busy1", "tok", "Busy page"));
+    ShowPage(VideoPage("busy1", "tok", "Busy page",
+                       "<script>function busy(ms, tag) { fetch('/busy-began?' + tag); var t = Date.now();"
+                       " while (Date.now() - t < ms); }</script>"));
 }
 
 void TestDownloadVideo::dialogOffersTheEightTypes()
@@ -372,32 +381,43 @@ void TestDownloadVideo::markersInOtherCapitals()
 
 void TestDownloadVideo::alreadyListed_data()
 {
+    QTest::addColumn<QString>("firstType");
     QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("secondType");
     QTest::addColumn<QString>("second");
 
-    QTest::newRow("the same target, completed") << "clip" << "clip";
-    QTest::newRow("a target differing only in A-Z case") << "Clip" << "cLIP";
+    QTest::newRow("the same target, completed") << kFlash << "clip" << kFlash << "clip";
+    QTest::newRow("a target differing only in A-Z case") << kFlash << "Clip" << kFlash << "cLIP";
+    // A conversion's download (the target with ".flv") is a file a job writes too.
+    QTest::newRow("a Flash Video target that a listed conversion downloads to")
+        << kMp3 << "clip" << kFlash << "clip.mp3";
+    QTest::newRow("a conversion that would download to a listed target")
+        << kFlash << "clip.mp3" << kMp3 << "clip";
 }
 
 void TestDownloadVideo::alreadyListed()
 {
+    QFETCH(QString, firstType);
     QFETCH(QString, first);
+    QFETCH(QString, secondType);
     QFETCH(QString, second);
 
     {
-        CModalScript one({CModalScript::SaveAs(kFlash, m_dir->filePath(first))});
+        CModalScript one({CModalScript::SaveAs(firstType, m_dir->filePath(first))});
         CDownloadThread* job = Run();
         QVERIFY(job);
         QCOMPARE(Finish(job), QStringLiteral("Completed"));
     }
+    const QStringList files = QDir(m_dir->path()).entryList(QDir::Files);
 
-    // Listed comes first: the file exists too, but no replace question is asked.
-    CModalScript two({CModalScript::SaveAs(kFlash, m_dir->filePath(second)),
+    // Listed comes first: a file may exist too, but no replace question is asked.
+    CModalScript two({CModalScript::SaveAs(secondType, m_dir->filePath(second)),
                       CModalScript::Press(QMessageBox::Ok)});
     QVERIFY(!Run());
     QCOMPARE(two.seen, (QStringList{kSaveDialog, kListed}));
     QCOMPARE(Pane()->Jobs().size(), size_t(1));
     QCOMPARE(Pane()->Rows()->rowCount(), 1);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), files);
 }
 
 void TestDownloadVideo::sameVideoUnderTwoTargets()
@@ -480,32 +500,58 @@ void TestDownloadVideo::converterMissing()
 
 void TestDownloadVideo::replaceQuestion_data()
 {
+    QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("existing");
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::addColumn<bool>("asked");
+    QTest::addColumn<QString>("asked");
     QTest::addColumn<bool>("started");
 
-    QTest::newRow("clip.flv exists, No keeps it") << "clip.flv" << QMessageBox::No << true << false;
-    QTest::newRow("clip.flv exists, Yes replaces it") << "clip.flv" << QMessageBox::Yes << true << true;
-    QTest::newRow("only the typed name exists: not asked") << "clip" << QMessageBox::NoButton << false << true;
+    const auto warning = [](const QString& text) {
+        return QStringLiteral("QMessageBox %1|%2|%3").arg(text.startsWith(QLatin1String("%DIR%")) ? "Quillmoor" : "Save Video As",
+                                                        text).arg(int(QMessageBox::Warning));
+    };
+    const QString clipFlv = warning("clip.flv already exists.\nDo you want to replace it?");
+    QTest::newRow("clip.flv exists, No keeps it") << kFlash << "clip.flv" << "file" << QMessageBox::No << clipFlv << false;
+    QTest::newRow("clip.flv exists, Yes replaces it") << kFlash << "clip.flv" << "file" << QMessageBox::Yes << clipFlv << true;
+    QTest::newRow("only the typed name exists: not asked") << kFlash << "clip" << "file" << QMessageBox::NoButton << "" << true;
+    QTest::newRow("a conversion's download would replace a file")
+        << kMp3 << "clip.mp3.flv" << "file" << QMessageBox::No
+        << warning("clip.mp3.flv already exists.\nDo you want to replace it?") << false;
+    QTest::newRow("a link is replaced, not written through")
+        << kFlash << "clip.flv" << "link" << QMessageBox::Yes << clipFlv << true;
+    QTest::newRow("a folder cannot be replaced")
+        << kFlash << "clip.flv" << "folder" << QMessageBox::Ok
+        << warning("%DIR%/clip.flv\nThis is a folder. Choose another name.") << false;
 }
 
 void TestDownloadVideo::replaceQuestion()
 {
+    QFETCH(QString, type);
     QFETCH(QString, existing);
+    QFETCH(QString, kind);
     QFETCH(QMessageBox::StandardButton, answer);
-    QFETCH(bool, asked);
+    QFETCH(QString, asked);
     QFETCH(bool, started);
 
     const QByteArray old = "the user's own file";
+    const QString there = m_dir->filePath(existing);
+    QTemporaryDir elsewhere;
+    const QString linked = elsewhere.filePath(QStringLiteral("outside.flv"));
     {
-        QFile file(m_dir->filePath(existing));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(old);
+        QFile file(kind == QLatin1String("link") ? linked : there);
+        if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(there));
+        } else {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(old);
+        }
+        if (kind == QLatin1String("link"))
+            QVERIFY(QFile::link(linked, there));
     }
     bool noByDefault = false;
-    QList<CModalScript::Step> steps{CModalScript::SaveAs(kFlash, m_dir->filePath(QStringLiteral("clip")))};
-    if (asked) {
+    QList<CModalScript::Step> steps{CModalScript::SaveAs(type, m_dir->filePath(QStringLiteral("clip")))};
+    if (!asked.isEmpty()) {
         steps << CModalScript::Inspect(
             [&noByDefault](QWidget* modal) {
                 auto* box = qobject_cast<QMessageBox*>(modal);
@@ -516,18 +562,26 @@ void TestDownloadVideo::replaceQuestion()
     CModalScript script(steps);
     CDownloadThread* job = Run();
     QStringList expected{kSaveDialog};
-    if (asked)
-        expected << QStringLiteral("QMessageBox Save Video As|clip.flv already exists.\nDo you want to "
-                                   "replace it?|%1")
-                        .arg(int(QMessageBox::Warning));
+    if (!asked.isEmpty())
+        expected << QString(asked).replace(QLatin1String("%DIR%"), m_dir->path());
     QCOMPARE(script.seen, expected);
-    QCOMPARE(noByDefault, asked);
+    // The question about replacing says No unless told otherwise.
+    QCOMPARE(noByDefault, !asked.isEmpty() && kind != QLatin1String("folder"));
     QCOMPARE(job != nullptr, started);
     if (job)
         QCOMPARE(Finish(job), QStringLiteral("Completed"));
-    QCOMPARE(ReadFile(m_dir->filePath(QStringLiteral("clip.flv"))), started ? m_flv : old);
-    if (existing != QLatin1String("clip.flv"))
-        QCOMPARE(ReadFile(m_dir->filePath(existing)), old);
+
+    if (kind == QLatin1String("link")) {
+        QCOMPARE(ReadFile(linked), old);
+        QVERIFY(!QFileInfo(there).isSymLink());
+        QCOMPARE(ReadFile(there), m_flv);
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QFileInfo(there).isDir());
+    } else if (started && existing == QLatin1String("clip.flv")) {
+        QCOMPARE(ReadFile(there), m_flv);
+    } else {
+        QCOMPARE(ReadFile(there), old);
+    }
 }
 
 void TestDownloadVideo::missingFolderStartsNothing()
@@ -599,28 +653,81 @@ void TestDownloadVideo::unwritablePageCopyDoesNotStopTheCommand()
 void TestDownloadVideo::proposedName_data()
 {
     QTest::addColumn<QString>("title");
-    QTest::addColumn<qsizetype>("kept");
+    QTest::addColumn<QString>("name");
 
     // 255 bytes for a name, less the longest extension with the conversion's ".flv": 247.
-    QTest::newRow("a short title") << "A clip" << qsizetype(6);
-    QTest::newRow("empty") << QString() << qsizetype(0);
-    QTest::newRow("ASCII past the limit") << QString(300, u'a') << qsizetype(247);
-    QTest::newRow("exactly at the limit") << QString(247, u'a') << qsizetype(247);
-    QTest::newRow("two-byte characters cut whole") << QString(200, QChar(0xE9)) << qsizetype(123);
-    QTest::newRow("three-byte characters cut whole") << QString(100, QChar(0x65E5)) << qsizetype(82);
+    QTest::newRow("a short title") << "A clip" << "A clip";
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("ASCII past the limit") << QString(300, u'a') << QString(247, u'a');
+    QTest::newRow("exactly at the limit") << QString(247, u'a') << QString(247, u'a');
+    QTest::newRow("two-byte characters cut whole") << QString(200, QChar(0xE9)) << QString(123, QChar(0xE9));
+    QTest::newRow("three-byte characters cut whole") << QString(100, QChar(0x65E5)) << QString(82, QChar(0x65E5));
+    const QString clapper = QString::fromUtf16(u"\U0001F3AC");
     QTest::newRow("a pair of surrogates is never split")
-        << QString::fromUtf16(u"a").append(QString::fromUtf16(u"\U0001F3AC").repeated(70)) << qsizetype(123);
+        << QString::fromUtf16(u"a") + clapper.repeated(70) << QString::fromUtf16(u"a") + clapper.repeated(61);
+    QTest::newRow("line breaks and tabs become blanks") << "Part one\nPart\ttwo\x7f" << "Part one Part two ";
+    QTest::newRow("no leading dot to hide the file") << ". .hidden clip" << "hidden clip";
+    QTest::newRow("dots inside stay") << "Vol. 2 Live" << "Vol. 2 Live";
 }
 
 void TestDownloadVideo::proposedName()
 {
     QFETCH(QString, title);
-    QFETCH(qsizetype, kept);
-    const QString name = CDownloadVideoCommand::ProposedName(title);
-    QCOMPARE(name.size(), kept);
-    QVERIFY(title.startsWith(name));
-    QVERIFY(name.toUtf8().size() <= 247);
-    QVERIFY(name.isEmpty() || !name.back().isHighSurrogate());
+    QFETCH(QString, name);
+    QCOMPARE(CDownloadVideoCommand::ProposedName(title), name);
+}
+
+void TestDownloadVideo::nameWithADotSurvivesAnotherType()
+{
+    ShowPage(VideoPage("abc", "tok", "Vol. 2 Live"));
+    QString shown;
+    CModalScript script({[this, &shown](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        dialog->setDirectory(m_dir->path());
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        if (!name || !types)
+            return static_cast<QDialog*>(dialog)->reject();
+        name->setText(QStringLiteral("Vol. 2 Live"));
+        // The last type, chosen with the keyboard as a user does; then Save.
+        types->setFocus();
+        QTest::keyClick(types, Qt::Key_End);
+        QTimer::singleShot(200, dialog, [dialog, name, &shown] {
+            shown = name->text();
+            static_cast<QDialog*>(dialog)->accept();
+        });
+    }});
+    CDownloadThread* job = Run();
+    QVERIFY2(job, qPrintable(script.seen.join(u'\n')));
+    QCOMPARE(shown, QStringLiteral("Vol. 2 Live"));
+    QCOMPARE(job->m_strPath, m_dir->filePath(QStringLiteral("Vol. 2 Live.mp3")));
+    QCOMPARE(job->m_nFormat, int(OutputFormat::Mp3));
+}
+
+void TestDownloadVideo::pageReadWhileItsLoadEnds()
+{
+    // The page's load ends while the read waits: the load event is held back by a picture
+    // that comes late, and its handler keeps the page busy. The read must still get its page.
+    CScriptedHttpServer::Reply late = CScriptedHttpServer::Status(200, "OK", "not a picture");
+    late.headDelayMs = 500;
+    m_site.Route("/late.png", late);
+    m_site.Route("/onload-began", CScriptedHttpServer::Html("began"));
+    const QByteArray page = VideoPage("onload1", "tok", "Onload",
+                                      "<img src='/late.png'><script>window.onload = function () {"
+                                      " fetch('/onload-began'); var t = Date.now();"
+                                      " while (Date.now() - t < 1500); };</script>");
+    m_site.Route("/onload-page", CScriptedHttpServer::Html(page));
+    const qsizetype before = m_site.Requests().size();
+    View()->NavigateTo(m_site.Url("/onload-page"));
+    QVERIFY(WaitUntil([&] {
+        const QList<QByteArray> requests = m_site.Requests().mid(before);
+        return std::any_of(requests.begin(), requests.end(),
+                           [](const QByteArray& r) { return r.startsWith("GET /onload-began "); });
+    }));
+    QVERIFY(!View()->IsDocumentReady());
+    CModalScript script({CModalScript::Reject()});
+    QVERIFY(!Run());
+    QCOMPARE(script.seen, QStringList{kSaveDialog});
 }
 
 void TestDownloadVideo::longTitleGivesNamesThatCanBeCreated()
@@ -687,6 +794,9 @@ void TestDownloadVideo::paneShownWithoutTakingTheFocus()
 
 void TestDownloadVideo::ctrlDRunsTheCommandOfTheActiveTab()
 {
+    // Two tabs on two videos: the key works on the one shown.
+    QPointer<CChildFrame> second = m_frame.OpenTab(QStringLiteral("YouTube"));
+    ShowPage(VideoPage("second-tab", "tok2", "Second"));
     m_frame.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&m_frame));
     View()->setFocus();
@@ -696,8 +806,11 @@ void TestDownloadVideo::ctrlDRunsTheCommandOfTheActiveTab()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_D, Qt::ControlModifier);
     QVERIFY(WaitUntil([this] { return !Pane()->Jobs().empty(); }));
     QCOMPARE(script.seen, QStringList{kSaveDialog});
-    QCOMPARE(Finish(const_cast<CDownloadThread*>(Pane()->Jobs().front())), QStringLiteral("Completed"));
-    QCOMPARE(ReadFile(m_dir->filePath(QStringLiteral("by key.flv"))), m_flv);
+    auto* job = const_cast<CDownloadThread*>(Pane()->Jobs().front());
+    QCOMPARE(job->m_strUrl, m_site.Url("/get_video?video_id=second-tab&t=tok2"));
+    QCOMPARE(Finish(job), QStringLiteral("Completed"));
+    second->close();
+    QVERIFY(WaitUntil([&second] { return second.isNull(); }));
 }
 
 void TestDownloadVideo::pageScriptsCannotChangeWhatIsRead()
@@ -740,14 +853,18 @@ void TestDownloadVideo::tabClosedWhileWaiting()
 {
     m_frame.OpenTab(QStringLiteral("YouTube"));
     ShowBusyVideoPage();
-    KeepPageBusy(3000);
+    // Far longer than the test waits: the wait must end with the tab, not with the page.
+    KeepPageBusy(30000);
     QPointer<CChildFrame> tab = m_frame.ActiveTab();
     QTimer::singleShot(200, this, [tab] {
         if (tab)
             tab->close();
     });
     CModalScript script;
+    QElapsedTimer clock;
+    clock.start();
     QVERIFY(!Run());
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(WaitUntil([&tab] { return tab.isNull(); }));
     QCOMPARE(script.seen, QStringList());
     QVERIFY(Pane()->Jobs().empty());
