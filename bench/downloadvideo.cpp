@@ -76,7 +76,9 @@ double MillisecondsToDialog(const std::function<void()>& start)
 int main(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // A home of its own: both dialogs list the same empty folder.
     QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
     qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
     QApplication app(argc, argv);
@@ -118,6 +120,7 @@ int main(int argc, char** argv)
             QFileDialog bare(&window, QStringLiteral("Save Video As"));
             bare.setAcceptMode(QFileDialog::AcceptSave);
             bare.setNameFilters(CDownloadVideoCommand::TypeDescriptions());
+            bare.setDirectory(home.path());
             bare.exec();
         }));
     }
@@ -127,5 +130,6 @@ int main(int argc, char** argv)
     std::printf("page read alone ms: %.1f\n", Median(read));
     std::printf("dialog alone ms: %.1f\n", Median(dialog));
     std::printf("ctrl+d to dialog over its parts: %.2f\n", ours / parts);
+    std::printf("ctrl+d to dialog within 150 ms: %s\n", ours < 150 ? "yes" : "no");
     return 0;
 }

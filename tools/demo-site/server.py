@@ -18,6 +18,7 @@ import http.server
 import os
 import subprocess
 import sys
+import tempfile
 import urllib.parse
 
 # id, title, seconds, picture source, tone in Hz, views
@@ -63,7 +64,9 @@ def make_videos(folder):
     for video_id, _title, seconds, picture, tone, _views in VIDEOS:
         flv = os.path.join(folder, video_id + ".flv")
         if not os.path.exists(flv):
-            part = flv + ".part"
+            # A name of this run's own: two servers starting at once each write their own.
+            handle, part = tempfile.mkstemp(prefix=video_id + ".", suffix=".part", dir=folder)
+            os.close(handle)
             subprocess.run(
                 ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
                  "-f", "lavfi", "-i", picture,
@@ -74,12 +77,13 @@ def make_videos(folder):
             os.replace(part, flv)
         thumb = os.path.join(folder, video_id + ".jpg")
         if not os.path.exists(thumb):
+            handle, part = tempfile.mkstemp(prefix=video_id + ".", suffix=".part", dir=folder)
+            os.close(handle)
             subprocess.run(
                 ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-ss",
-                 str(min(2, seconds - 1)), "-i", flv, "-frames:v", "1", "-f", "image2",
-                 thumb + ".part"],
+                 str(min(2, seconds - 1)), "-i", flv, "-frames:v", "1", "-f", "image2", part],
                 check=True)
-            os.replace(thumb + ".part", thumb)
+            os.replace(part, thumb)
 
 
 def duration_text(seconds):
