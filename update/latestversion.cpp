@@ -16,8 +16,13 @@ bool GetLatestVersion(QString& text)
     QString document;
     if (HttpGetText(MakerServer::VersionDocumentUrl(), document) != 0)
         return false;
+    text = VersionInDocument(document);
+    return true;
+}
+
+QString VersionInDocument(const QString& document)
+{
     CXmlDocumentWrapper xml;
     xml.LoadXML(document);
-    text = xml.AsNode().FindChild(QString::fromLatin1(kVersionElement)).GetText();
-    return true;
+    return xml.AsNode().FindChild(QString::fromLatin1(kVersionElement)).GetText();
 }
