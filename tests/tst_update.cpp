@@ -95,6 +95,8 @@ private slots:
     void latestVersion_data();
     void latestVersion();
     void unreachableServer();
+    void deeplyNestedDocument_data();
+    void deeplyNestedDocument();
     void versionRecord_data();
     void versionRecord();
     void everyCutOfTheFileHasNoVersion();
@@ -283,6 +285,27 @@ void TestUpdate::onlyTheHeadersAndTheRecordAreRead()
     QVERIFY(info.Create(file));
     QCOMPARE(info.GetFixedFileInfo().dwFileVersionMS, 0x00010001u);
     QVERIFY2(file.bytesRead < 4096, qPrintable(QString::number(file.bytesRead)));
+}
+
+void TestUpdate::deeplyNestedDocument_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<QString>("version");
+
+    QTest::newRow("the version beside ordinary nesting") << 32 << "1.1.0.1";
+    // As much as the text client takes in: the DOM took minutes on it, then overflowed the
+    // stack freeing it.
+    QTest::newRow("a megabyte of nesting gives no version") << (1 << 20) / 7 << "";
+}
+
+void TestUpdate::deeplyNestedDocument()
+{
+    QFETCH(int, depth);
+    QFETCH(QString, version);
+    const QString document = QStringLiteral("<r><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube>") +
+                             QStringLiteral("<a>").repeated(depth) + QStringLiteral("</a>").repeated(depth) +
+                             QStringLiteral("</r>");
+    QCOMPARE(VersionInDocument(document), version);
 }
 
 QTEST_GUILESS_MAIN(TestUpdate)
