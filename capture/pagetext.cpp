@@ -60,15 +60,11 @@ int ReplaceAll(QString& text, QStringView oldText, QStringView newText)
 int ExtractBetween(QString source, QString startMarker, QString endMarker, QString& result)
 {
     result.clear();
-    const QString folded = FoldAsciiCase(source);
-    const QString start = FoldAsciiCase(std::move(startMarker));
-    const QString end = FoldAsciiCase(std::move(endMarker));
-
-    const qsizetype startAt = folded.indexOf(start, 0, Qt::CaseSensitive);
+    const qsizetype startAt = IndexOfIgnoringAsciiCase(source, startMarker);
     if (startAt < 0)
         return 0;
-    const qsizetype valueAt = startAt + start.size();
-    const qsizetype endAt = folded.indexOf(end, valueAt, Qt::CaseSensitive);
+    const qsizetype valueAt = startAt + startMarker.size();
+    const qsizetype endAt = IndexOfIgnoringAsciiCase(source, endMarker, valueAt);
     if (endAt < 0)
         return 0;
 

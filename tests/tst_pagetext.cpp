@@ -41,6 +41,11 @@ void TestPageText::extractBetween_data()
         << "</" << "My Clip";
     QTest::newRow("accented capitals are not folded")
         << QStringLiteral("<É>value</É>") << QStringLiteral("<é>") << "</" << "";
+    // Unicode folding would take the Kelvin sign for a K.
+    QTest::newRow("the Kelvin sign is no K")
+        << QString::fromUtf16(u"\u212Aey=v;") << "key=" << ";" << "";
+    QTest::newRow("a start marker found past a false start")
+        << QStringLiteral("xxStStart=v;") << "start=" << ";" << "v";
     QTest::newRow("references become spaces before trimming")
         << QStringLiteral("[&nbsp;My&nbsp;Clip&nbsp;]") << "[" << "]" << "My Clip";
     QTest::newRow("trims tab, line breaks and no-break space")
