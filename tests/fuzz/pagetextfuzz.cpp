@@ -1,6 +1,7 @@
 // libFuzzer target for the page text utilities: any bytes as a page's text (UTF-8), read with
 // the video site's markers as Download Video reads it, and decoded and cleaned whole. A crash,
-// a sanitizer report or a broken promise of the utilities is a finding.
+// a sanitizer report, a broken promise of the utilities or a value other than the one found
+// the plain way (in copies with A to Z folded) is a finding.
 
 #include "capture/pagetext.h"
 #include "capture/videosite.h"
@@ -31,6 +32,37 @@ bool HasFileNameChar(const QString& text)
     return false;
 }
 
+QString Folded(QString text)
+{
+    for (QChar& c : text) {
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + (u'a' - u'A'));
+    }
+    return text;
+}
+
+// Folding keeps positions, so the markers found in folded copies stand at the same places.
+QString PlainExtract(const QString& page, const QString& start, const QString& end)
+{
+    const QString folded = Folded(page);
+    const qsizetype startAt = folded.indexOf(Folded(start));
+    if (startAt < 0)
+        return {};
+    const qsizetype valueAt = startAt + start.size();
+    const qsizetype endAt = folded.indexOf(Folded(end), valueAt);
+    if (endAt < 0)
+        return {};
+    QString value = page.mid(valueAt, endAt - valueAt);
+    DecodeHtmlEntities(value);
+    qsizetype last = value.size();
+    while (last > 0 && IsTrimSpace(value.at(last - 1)))
+        --last;
+    qsizetype first = 0;
+    while (first < last && IsTrimSpace(value.at(first)))
+        ++first;
+    return value.mid(first, last - first);
+}
+
 void Extract(const QString& page, const char16_t* start, const char16_t* end, QString& value)
 {
     value = QStringLiteral("stale");
@@ -39,6 +71,7 @@ void Extract(const QString& page, const char16_t* start, const char16_t* end, QS
     // Decoding only shortens the text between the markers.
     Check(value.size() <= page.size());
     Check(value.isEmpty() || (!IsTrimSpace(value.front()) && !IsTrimSpace(value.back())));
+    Check(value == PlainExtract(page, QString::fromUtf16(start), QString::fromUtf16(end)));
 }
 
 } // namespace
