@@ -57,7 +57,8 @@ QPlainTextEdit* AgreementBox(const char* text, QWidget* parent)
 {
     auto* box = new QPlainTextEdit(parent);
     box->setReadOnly(true);
-    box->setPlainText(QString::fromLatin1(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    box->setPlainText(
+        QString::fromLatin1(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
     box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     return box;

@@ -162,11 +162,13 @@ void CMainFrame::ShowDocumentMenu()
 
 void CMainFrame::CreateActions()
 {
-    m_commands.newTab = MakeAction(this, QStringLiteral("&New YouTube Tab\tCtrl+N"), ID_FILE_NEW, "newtab");
+    m_commands.newTab =
+        MakeAction(this, QStringLiteral("&New YouTube Tab\tCtrl+N"), ID_FILE_NEW, "newtab");
     m_commands.newTab->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
     m_commands.open = MakeAction(this, QStringLiteral("Open"), ID_FILE_OPEN);
     m_commands.open->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
-    m_commands.about = MakeAction(this, QStringLiteral("&About Quillmoor..."), ID_APP_ABOUT, "about");
+    m_commands.about =
+        MakeAction(this, QStringLiteral("&About Quillmoor..."), ID_APP_ABOUT, "about");
     // Enabled once the application connects it: a command without a handler is disabled.
     m_commands.about->setEnabled(false);
     addAction(m_commands.open);
@@ -188,7 +190,8 @@ void CMainFrame::CreateActions()
 
     // The key names in these texts are only part of the texts: no key is bound to them.
     m_actBack = MakeAction(this, QStringLiteral("Back\tAlt+Left Arrow"), ID_VIEW_BACK, "back");
-    m_actForward = MakeAction(this, QStringLiteral("Forward\tAlt+Right Arrow"), ID_VIEW_FORWARD, "forward");
+    m_actForward =
+        MakeAction(this, QStringLiteral("Forward\tAlt+Right Arrow"), ID_VIEW_FORWARD, "forward");
     m_actRefresh = MakeAction(this, QStringLiteral("Refresh\tF5"), ID_VIEW_REFRESH, "refresh");
     m_actStop = MakeAction(this, QStringLiteral("Stop\tEsc"), ID_VIEW_STOP, "stop");
     const auto onView = [this](QAction* action, void (CQuillmoorView::*command)()) {
@@ -198,8 +201,8 @@ void CMainFrame::CreateActions()
         });
     };
     // The view's commands: each goes to the active tab, and is enabled while there is one.
-    m_actDownloadVideo =
-        MakeAction(this, QStringLiteral("&Download Video...\tCtrl+D"), ID_FILE_DOWNLOAD_VIDEO, "download");
+    m_actDownloadVideo = MakeAction(this, QStringLiteral("&Download Video...\tCtrl+D"),
+                                    ID_FILE_DOWNLOAD_VIDEO, "download");
     m_actDownloadVideo->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
     onView(m_actDownloadVideo, &CQuillmoorView::OnDownloadVideo);
     onView(m_actBack, &CQuillmoorView::OnGoBack);
@@ -300,7 +303,8 @@ void CMainFrame::CreateToolBar()
 
 void CMainFrame::SetLargeToolbar(bool large)
 {
-    m_wndToolBar->setIconSize(QSize(large ? kLargeIcon : kSmallIcon, large ? kLargeIcon : kSmallIcon));
+    m_wndToolBar->setIconSize(
+        QSize(large ? kLargeIcon : kSmallIcon, large ? kLargeIcon : kSmallIcon));
     m_wndToolBar->setToolButtonStyle(large ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
 }
 
@@ -337,12 +341,12 @@ CChildFrame* CMainFrame::OpenTab(const QString& title, bool showHome)
 {
     auto* tab = new CChildFrame(title);
     m_pMdiArea->addSubWindow(tab);
-    connect(tab->View(), &CQuillmoorView::commandStateChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(tab->View(), &CQuillmoorView::commandStateChanged, this,
+            &CMainFrame::UpdateCommandStates);
     connect(tab, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle);
     // A page's new window is a new tab under the tabs' own title, showing what the page asked.
-    tab->View()->SetWindowOpener([this] {
-        return OpenTab(QString::fromLatin1(CQuillmoorDoc::kTabTitle), false)->View();
-    });
+    tab->View()->SetWindowOpener(
+        [this] { return OpenTab(QString::fromLatin1(CQuillmoorDoc::kTabTitle), false)->View(); });
     // A widget tells of its end before its guards are cleared: m_pCurrentTab may still point
     // at the tab that is going, whose view is gone already. That tab is no CChildFrame any
     // more, so neither ActiveTab() nor Tabs() gives it.
@@ -388,7 +392,8 @@ void CMainFrame::UpdateCommandStates()
     CQuillmoorView* view = ActiveView();
     m_actBack->setEnabled(view && view->m_bCanGoBack);
     m_actForward->setEnabled(view && view->m_bCanGoForward);
-    for (QAction* action : {m_actDownloadVideo, m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
+    for (QAction* action :
+         {m_actDownloadVideo, m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
         action->setEnabled(view != nullptr);
     UpdateFrameTitle();
 }

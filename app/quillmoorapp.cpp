@@ -5,9 +5,9 @@
 #include "browser/quillmoordoc.h"
 #include "controls/credentialsdialog.h"
 #include "net/httptext.h"
+#include "res/stringtable.h"
 #include "update/fileversioninfo.h"
 #include "update/updategate.h"
-#include "res/stringtable.h"
 
 #include <QAction>
 #include <QCommandLineParser>

@@ -13,8 +13,10 @@ struct VersionRecord {
     uint16_t codePage;
 };
 
-constexpr uint32_t kMS = (uint32_t(QUILLMOOR_VERSION_MAJOR) << 16) | uint32_t(QUILLMOOR_VERSION_MINOR);
-constexpr uint32_t kLS = (uint32_t(QUILLMOOR_VERSION_PATCH) << 16) | uint32_t(QUILLMOOR_VERSION_TWEAK);
+constexpr uint32_t kMS =
+    (uint32_t(QUILLMOOR_VERSION_MAJOR) << 16) | uint32_t(QUILLMOOR_VERSION_MINOR);
+constexpr uint32_t kLS =
+    (uint32_t(QUILLMOOR_VERSION_PATCH) << 16) | uint32_t(QUILLMOOR_VERSION_TWEAK);
 
 __attribute__((used, section(".quillmoor_version"))) const VersionRecord kVersionRecord = {
     {0xFEEF04BD, 0x00010000, kMS, kLS, kMS, kLS, 0x3F, 0, 0x40004, 1, 0, 0, 0},

@@ -71,7 +71,8 @@ qint64 DirectRound(const QString& input, const QString& path, int format, const 
     clock.start();
     QProcess converter;
     converter.setProcessChannelMode(QProcess::MergedChannels);
-    converter.start(folder + QStringLiteral("/ffmpeg"), Converter::PresetArguments(format, input, path));
+    converter.start(folder + QStringLiteral("/ffmpeg"),
+                    Converter::PresetArguments(format, input, path));
     converter.waitForFinished(-1);
     converter.readAll();
     if (converter.exitCode() != 0)
@@ -102,7 +103,8 @@ int main(int argc, char** argv)
             const QString out = dir.filePath(QStringLiteral("out.") + QLatin1String(extension));
             const double direct = double(DirectRound(input, out, format, folder)) / 1e9;
             QFile::remove(out);
-            const double job = double(JobRound(server.Url("/get_video"), out, format, folder)) / 1e9;
+            const double job =
+                double(JobRound(server.Url("/get_video"), out, format, folder)) / 1e9;
             QFile::remove(out);
             ratios.push_back(job / direct);
             std::printf("%s round %d: direct %.2f s, job %.2f s, ratio %.3f\n", name, round, direct,

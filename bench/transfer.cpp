@@ -139,7 +139,8 @@ int main(int argc, char** argv)
             QFile::remove(p);
     }
     std::sort(lateMs.begin(), lateMs.end());
-    const double p99 = lateMs.empty() ? 0.0 : lateMs[std::min(lateMs.size() - 1, lateMs.size() * 99 / 100)];
+    const double p99 =
+        lateMs.empty() ? 0.0 : lateMs[std::min(lateMs.size() - 1, lateMs.size() * 99 / 100)];
 
     std::printf("transfer ratio ours/curl: %.2f\n", Median(ratios));
     std::printf("ui timer p99 ms: %.1f\n", p99);

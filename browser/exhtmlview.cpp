@@ -83,11 +83,11 @@ QVariant CExHtmlView::RunScript(const QString& script)
     // nothing they replace (a prototype, a getter, document.all) changes what is read here.
     page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
                           [answer, waiting](const QVariant& value) {
-        answer->done = true;
-        answer->value = value;
-        if (waiting)
-            waiting->quit();
-    });
+                              answer->done = true;
+                              answer->value = value;
+                              if (waiting)
+                                  waiting->quit();
+                          });
     if (!answer->done) {
         QTimer::singleShot(kScriptTimeoutMs, &loop, &QEventLoop::quit);
         // A navigation replaces the document the script ran in; its answer may never come. The
@@ -122,13 +122,13 @@ bool CExHtmlView::GetDocumentHtml(QString& text)
     // A view that never navigated has no document of its own yet.
     if (url().isEmpty())
         return false;
-    const QVariant html = RunScript(QStringLiteral(
-        "(function () {"
-        "  var all = document.all || document.getElementsByTagName('*');"
-        "  for (var i = 0; i < all.length; ++i)"
-        "    if (all[i].tagName === 'HTML') return all[i].outerHTML;"
-        "  return null;"
-        "})()"));
+    const QVariant html =
+        RunScript(QStringLiteral("(function () {"
+                                 "  var all = document.all || document.getElementsByTagName('*');"
+                                 "  for (var i = 0; i < all.length; ++i)"
+                                 "    if (all[i].tagName === 'HTML') return all[i].outerHTML;"
+                                 "  return null;"
+                                 "})()"));
     if (html.typeId() != QMetaType::QString)
         return false;
     text = html.toString();

@@ -88,8 +88,9 @@ void CQuillmoorView::OnFilePrint()
         delete printer;
         return;
     }
-    connect(this, &QWebEngineView::printFinished, this, [printer] { delete printer; },
-            Qt::SingleShotConnection);
+    connect(
+        this, &QWebEngineView::printFinished, this, [printer] { delete printer; },
+        Qt::SingleShotConnection);
     print(printer);
 }
 

@@ -57,7 +57,8 @@ void TypeOfIndex(int index, QString& extension, QString& description)
     const QStringList pieces = FilterPieces();
     const qsizetype patternAt = 2 * qsizetype(index) - 1;
     const qsizetype descriptionAt = 2 * qsizetype(index) - 2;
-    const QString pattern = patternAt >= 0 && patternAt < pieces.size() ? pieces[patternAt] : QString();
+    const QString pattern =
+        patternAt >= 0 && patternAt < pieces.size() ? pieces[patternAt] : QString();
     const qsizetype dot = pattern.lastIndexOf(u'.');
     extension = dot >= 0 ? pattern.mid(dot) : kFlvExtension.toString();
     description = descriptionAt >= 0 && descriptionAt < pieces.size()
@@ -81,7 +82,8 @@ void Warn(QWidget* owner, int id, const QString& argument = {})
 // The folder the dialog opens in: the last one saved into, else the user's videos, else home.
 QString StartFolder()
 {
-    const QString last = QSettings().value(QLatin1String(CDownloadVideoCommand::kLastFolderKey)).toString();
+    const QString last =
+        QSettings().value(QLatin1String(CDownloadVideoCommand::kLastFolderKey)).toString();
     if (!last.isEmpty() && QFileInfo(last).isDir())
         return last;
     const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
@@ -106,7 +108,8 @@ bool IsTakenByAListedJob(const COutputWnd& pane, const QString& path, bool conve
     if (pane.IsPathListed(path) || (convert && pane.IsPathListed(path + kFlvExtension.toString())))
         return true;
     const QString stem = path.chopped(kFlvExtension.size());
-    return !convert && !stem.endsWith(kFlvExtension, Qt::CaseInsensitive) && pane.IsPathListed(stem);
+    return !convert && !stem.endsWith(kFlvExtension, Qt::CaseInsensitive) &&
+           pane.IsPathListed(stem);
 }
 
 // Asks before a file that is there is replaced; true when there is none or the user said Yes.
@@ -121,10 +124,10 @@ bool MayReplace(QWidget* owner, const QString& path)
         Warn(owner, IDS_TARGET_IS_FOLDER, QDir::toNativeSeparators(path));
         return false;
     }
-    const auto answer = QMessageBox::warning(
-        owner, QLatin1String(CDownloadVideoCommand::kDialogTitle),
-        LoadResString(IDS_CONFIRM_REPLACE).arg(file.fileName()), QMessageBox::Yes | QMessageBox::No,
-        QMessageBox::No);
+    const auto answer =
+        QMessageBox::warning(owner, QLatin1String(CDownloadVideoCommand::kDialogTitle),
+                             LoadResString(IDS_CONFIRM_REPLACE).arg(file.fileName()),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return false;
     if (file.isSymLink())
@@ -142,12 +145,16 @@ void KeepNameAcrossTypes(QFileDialog& dialog)
     if (!name || !types)
         return;
     auto kept = std::make_shared<QString>(name->text());
-    QObject::connect(name, &QLineEdit::textEdited, &dialog, [kept](const QString& text) { *kept = text; });
+    QObject::connect(name, &QLineEdit::textEdited, &dialog,
+                     [kept](const QString& text) { *kept = text; });
     // Queued: after the dialog's own handling of the choice.
-    QObject::connect(types, &QComboBox::activated, name, [name, kept] {
-        if (name->text() != *kept)
-            name->setText(*kept);
-    }, Qt::QueuedConnection);
+    QObject::connect(
+        types, &QComboBox::activated, name,
+        [name, kept] {
+            if (name->text() != *kept)
+                name->setText(*kept);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace
@@ -203,10 +210,10 @@ QString CDownloadVideoCommand::ProposedName(const QString& title)
     qsizetype bytes = 0;
     qsizetype end = 0;
     while (end < name.size()) {
-        const bool pair = name[end].isHighSurrogate() && end + 1 < name.size() &&
-                          name[end + 1].isLowSurrogate();
-        const char32_t c = pair ? QChar::surrogateToUcs4(name[end], name[end + 1])
-                                : char32_t(name[end].unicode());
+        const bool pair =
+            name[end].isHighSurrogate() && end + 1 < name.size() && name[end + 1].isLowSurrogate();
+        const char32_t c =
+            pair ? QChar::surrogateToUcs4(name[end], name[end + 1]) : char32_t(name[end].unicode());
         // A lone surrogate turns into the three bytes of U+FFFD in the name.
         bytes += Utf8Length(c);
         if (bytes > room)
@@ -246,9 +253,7 @@ CDownloadThread* CDownloadVideoCommand::Run()
     // may be gone when it returns.
     const QPointer<QWidget> view(&m_tab);
     const QPointer<COutputWnd> pane(&m_pane);
-    const auto stillThere = [&view, &pane] {
-        return view && pane && view->window()->isVisible();
-    };
+    const auto stillThere = [&view, &pane] { return view && pane && view->window()->isVisible(); };
 
     const QString page = m_readPage();
     if (!stillThere())
@@ -309,7 +314,8 @@ CDownloadThread* CDownloadVideoCommand::Run()
         Warn(owner, IDS_ALREADY_LISTED);
         return nullptr;
     }
-    for (const QString& file : convert ? QStringList{path, path + kFlvExtension.toString()} : QStringList{path}) {
+    for (const QString& file :
+         convert ? QStringList{path, path + kFlvExtension.toString()} : QStringList{path}) {
         if (!MayReplace(owner, file) || !stillThere())
             return nullptr;
     }

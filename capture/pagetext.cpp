@@ -13,6 +13,7 @@ struct HtmlEntity {
 
 // Order matters: a later pass sees what earlier passes produced ("&amp;lt;" gives "<").
 // Circumflex, tilde and no-break space decode to their plain ASCII look-alikes.
+// clang-format off
 constexpr HtmlEntity kHtmlEntityTable[] = {
     {u"&quot;", u"&#34;", u"&#x22;", u'"'},
     {u"&amp;", u"&#38;", u"&#x26;", u'&'},
@@ -22,6 +23,7 @@ constexpr HtmlEntity kHtmlEntityTable[] = {
     {u"&tilde;", u"&#732;", u"&#x2DC;", u'~'},
     {u"&nbsp;", u"&#160;", u"&#xA0;", u' '},
 };
+// clang-format on
 
 bool IsTrimSpace(QChar c)
 {

@@ -47,7 +47,8 @@ QStringList MimeListFiles()
         names << desktop.toLower() + QLatin1String("-mimeapps.list");
     names << QStringLiteral("mimeapps.list");
     QStringList files;
-    for (const auto location : {QStandardPaths::GenericConfigLocation, QStandardPaths::ApplicationsLocation}) {
+    for (const auto location :
+         {QStandardPaths::GenericConfigLocation, QStandardPaths::ApplicationsLocation}) {
         for (const QString& folder : QStandardPaths::standardLocations(location))
             for (const QString& name : names)
                 files << QDir(folder).filePath(name);
@@ -66,12 +67,14 @@ QString DefaultBrowserEntry()
         sources << IniValue(file, QLatin1String("Default Applications"), html);
     for (const QString& file : MimeListFiles())
         sources << IniValue(file, QLatin1String("Added Associations"), html);
-    for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
+    for (const QString& folder :
+         QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
         sources << IniValue(QDir(folder).filePath(QStringLiteral("mimeinfo.cache")),
                             QLatin1String("MIME Cache"), html);
     for (const QString& source : std::as_const(sources)) {
         for (const QString& entry : source.split(u';', Qt::SkipEmptyParts)) {
-            const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry.trimmed());
+            const QString path =
+                QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry.trimmed());
             if (!path.isEmpty())
                 return path;
         }
@@ -83,7 +86,8 @@ QString DefaultBrowserEntry()
 // be started.
 bool StartDefaultBrowser(const QString& url)
 {
-    const QString exec = IniValue(DefaultBrowserEntry(), QLatin1String("Desktop Entry"), QLatin1String("Exec"));
+    const QString exec =
+        IniValue(DefaultBrowserEntry(), QLatin1String("Desktop Entry"), QLatin1String("Exec"));
     const QString command = CHyperLink::FallbackCommand(exec, url);
     QStringList arguments = QProcess::splitCommand(command);
     if (arguments.isEmpty())
@@ -233,14 +237,16 @@ QString CHyperLink::ErrorText(int code)
     case 27:
         return QStringLiteral("The filename association is\nincomplete or invalid.");
     case 28:
-        return QStringLiteral("The DDE transaction could not\nbe completed because the request timed out.");
+        return QStringLiteral(
+            "The DDE transaction could not\nbe completed because the request timed out.");
     case 29:
         return QStringLiteral("The DDE transaction failed.");
     case 30:
         return QStringLiteral("The DDE transaction could not\nbe completed because other DDE "
                               "transactions\nwere being processed.");
     case 31:
-        return QStringLiteral("There is no application associated\nwith the given filename extension.");
+        return QStringLiteral(
+            "There is no application associated\nwith the given filename extension.");
     case 32:
         return QStringLiteral("The specified dynamic-link library was not found.");
     default:
@@ -251,5 +257,6 @@ QString CHyperLink::ErrorText(int code)
 void CHyperLink::ReportError(int code)
 {
     QApplication::beep();
-    QMessageBox::warning(this, QString(), QStringLiteral("Unable to open hyperlink:\n\n") + ErrorText(code));
+    QMessageBox::warning(this, QString(),
+                         QStringLiteral("Unable to open hyperlink:\n\n") + ErrorText(code));
 }

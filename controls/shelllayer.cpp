@@ -49,20 +49,22 @@ void WaitForDesktop(const QString& target, QObject* context, CShellLayer::Done d
         if (!std::exchange(*answered, true))
             done(code);
     };
-    QObject::connect(process, &QProcess::finished, context,
-                     [answer](int exitCode, QProcess::ExitStatus status) {
-                         answer(status == QProcess::NormalExit ? exitCode : CShellLayer::kActionFailed);
+    QObject::connect(
+        process, &QProcess::finished, context, [answer](int exitCode, QProcess::ExitStatus status) {
+            answer(status == QProcess::NormalExit ? exitCode : CShellLayer::kActionFailed);
+        });
+    QObject::connect(process, &QProcess::errorOccurred, context,
+                     [answer](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart)
+                             answer(CShellLayer::kNoTool);
                      });
-    QObject::connect(process, &QProcess::errorOccurred, context, [answer](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            answer(CShellLayer::kNoTool);
-    });
     QTimer::singleShot(State().waitLimitMs, context, [answer] { answer(0); });
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    QObject::connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            process->deleteLater();
-    });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart)
+                             process->deleteLater();
+                     });
     process->start(QStringLiteral("xdg-open"), {target});
 }
 #endif

@@ -19,8 +19,7 @@ COutputWnd::COutputWnd(QWidget* parent) : QDockWidget(parent)
     m_wndTabs->addTab(m_wndList, LoadResString(IDS_DOWNLOAD_TAB));
     setWidget(m_wndTabs);
 
-    connect(m_pModel, &CDownloadListModel::jobRowsRemoved, this,
-            &COutputWnd::ReleaseFinishedJobs);
+    connect(m_pModel, &CDownloadListModel::jobRowsRemoved, this, &COutputWnd::ReleaseFinishedJobs);
 }
 
 COutputWnd::~COutputWnd()

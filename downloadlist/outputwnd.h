@@ -42,7 +42,8 @@ public:
                               quint32 elapsedMs) override;
     void ShowDownloadCompleted(const CDownloadThread* job) override;
     void ShowConversionQueued(const CDownloadThread* job) override;
-    void ShowConversionProgress(const CDownloadThread* job, quint32 total, quint32 current) override;
+    void ShowConversionProgress(const CDownloadThread* job, quint32 total,
+                                quint32 current) override;
     void ShowConversionCompleted(const CDownloadThread* job) override;
     void ShowFailed(const CDownloadThread* job) override;
     void RemoveJobRow(const CDownloadThread* job) override;

@@ -218,9 +218,10 @@ bool CDownloadThread::ConvertVideo()
         // The download is not lost: the intermediate file stays for another try. What the
         // converter wrote is not the video and must not pass for it.
         QFile::remove(partial);
-        m_strError = QStringLiteral("%1 %2: exit status %3")
-                         .arg(program, m_strPath)
-                         .arg(converter.exitStatus() == QProcess::NormalExit ? converter.exitCode() : -1);
+        m_strError =
+            QStringLiteral("%1 %2: exit status %3")
+                .arg(program, m_strPath)
+                .arg(converter.exitStatus() == QProcess::NormalExit ? converter.exitCode() : -1);
         if (m_pOutputWnd)
             m_pOutputWnd->ShowFailed(this);
         return false;
@@ -272,19 +273,21 @@ CDownloadThread::Outcome CDownloadThread::TransferFile()
     };
 
     const auto onBody = [&](const char* data, qsizetype size) {
-        return CCurlTransfer::ForEachPiece(data, size, kPieceSize, [&](const char* piece, qsizetype n) {
-            if (cancelled())
-                return false;
-            received += quint64(n);
-            if (m_pOutputWnd)
-                m_pOutputWnd->ShowDownloadProgress(this, total, received, quint32(clock.elapsed()));
-            if (!writer.Write(piece, n)) {
-                writeFailed = true;
-                m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
-                return false;
-            }
-            return true;
-        });
+        return CCurlTransfer::ForEachPiece(
+            data, size, kPieceSize, [&](const char* piece, qsizetype n) {
+                if (cancelled())
+                    return false;
+                received += quint64(n);
+                if (m_pOutputWnd)
+                    m_pOutputWnd->ShowDownloadProgress(this, total, received,
+                                                       quint32(clock.elapsed()));
+                if (!writer.Write(piece, n)) {
+                    writeFailed = true;
+                    m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+                    return false;
+                }
+                return true;
+            });
     };
 
     CCurlTransfer transfer(m_strUrl);
@@ -309,9 +312,10 @@ CDownloadThread::Outcome CDownloadThread::TransferFile()
                        result.headSeen && received == total;
     if (!whole) {
         if (m_strError.isEmpty())
-            m_strError = result.error.isEmpty()
-                             ? QStringLiteral("%1: %2 of %3 bytes").arg(m_strUrl).arg(received).arg(total)
-                             : result.error;
+            m_strError =
+                result.error.isEmpty()
+                    ? QStringLiteral("%1: %2 of %3 bytes").arg(m_strUrl).arg(received).arg(total)
+                    : result.error;
         if (m_pOutputWnd)
             m_pOutputWnd->ShowFailed(this);
         return Outcome::Failed;

@@ -30,7 +30,7 @@ public:
         QString error; // names the address and what went wrong, for Failed
     };
 
-    using HeadHandler = std::function<bool(const Head&)>;             // false: take no body
+    using HeadHandler = std::function<bool(const Head&)>;            // false: take no body
     using BodyHandler = std::function<bool(const char*, qsizetype)>; // false: stop
     using AbortCheck = std::function<bool()>; // true: stop, also while the server is silent
 

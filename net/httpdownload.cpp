@@ -41,17 +41,18 @@ int HttpDownloadFile(const QString& url, const QString& path,
         return true;
     };
     const auto onBody = [&](const char* data, qsizetype size) {
-        return CCurlTransfer::ForEachPiece(data, size, kPieceSize, [&](const char* piece, qsizetype n) {
-            if (stop())
-                return false;
-            received += quint64(n);
-            report(received >= total ? 100 : int(received * 100 / total));
-            if (file.write(piece, n) != n) {
-                result = CHttpAgentException::FileFailure;
-                return false;
-            }
-            return true;
-        });
+        return CCurlTransfer::ForEachPiece(
+            data, size, kPieceSize, [&](const char* piece, qsizetype n) {
+                if (stop())
+                    return false;
+                received += quint64(n);
+                report(received >= total ? 100 : int(received * 100 / total));
+                if (file.write(piece, n) != n) {
+                    result = CHttpAgentException::FileFailure;
+                    return false;
+                }
+                return true;
+            });
     };
 
     CCurlTransfer transfer(url);

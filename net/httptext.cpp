@@ -19,7 +19,7 @@ constexpr long kUnauthorised = 401;
 constexpr char kSessionAgent[] = "Quillmoor";
 constexpr char kHeaderBlock1[] = "Content-Type: application/x-www-form-urlencoded";
 constexpr const char* kHeaderBlock2[] = {"Accept: text/*", "User-Agent: Norvane",
-                                          "Cache-Control: no-cache"};
+                                         "Cache-Control: no-cache"};
 // What the request's no-cache flag adds, beside the header blocks.
 constexpr char kPragmaNoCache[] = "Pragma: no-cache";
 

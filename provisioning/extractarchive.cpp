@@ -4,8 +4,8 @@
 #include "zip/zipexception.h"
 
 bool ExtractArchive(const QString& archive, const QString& folder,
-                    const std::function<void(int percent)>& progress, const std::function<bool()>& stopped,
-                    QString& error)
+                    const std::function<void(int percent)>& progress,
+                    const std::function<bool()>& stopped, QString& error)
 {
     error.clear();
     try {

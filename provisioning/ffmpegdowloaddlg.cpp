@@ -49,7 +49,8 @@ QString Sha256Of(const QString& path)
 // queues calls to it, and the dialog cuts the relay loose when it goes.
 struct CFfmpegDowloadDlg::Job {
     std::atomic<bool> stop{false};
-    std::unique_ptr<QObject, void (*)(QObject*)> relay{new QObject, [](QObject* o) { o->deleteLater(); }};
+    std::unique_ptr<QObject, void (*)(QObject*)> relay{new QObject,
+                                                       [](QObject* o) { o->deleteLater(); }};
 
     template <typename F>
     void Post(F&& call)
@@ -154,7 +155,8 @@ void CFfmpegDowloadDlg::OnDownload()
     m_job = std::make_shared<Job>();
 
     std::thread([job = m_job, url = m_strUrl, zip = m_strZipPath, folder = m_strFolder,
-                 expected = ExpectedChecksum(), dialog = QPointer<CFfmpegDowloadDlg>(this)]() mutable {
+                 expected = ExpectedChecksum(),
+                 dialog = QPointer<CFfmpegDowloadDlg>(this)]() mutable {
         const auto stopped = [&job] { return job->stop.load(); };
         // Every report goes through the relay; the dialog is reached only if it still exists
         // and has not been closed when the UI thread runs the call.
@@ -167,18 +169,24 @@ void CFfmpegDowloadDlg::OnDownload()
         // A stopped download leaves nothing behind: the archive is partial or unwanted.
         const auto abandon = [&zip] { QFile::remove(zip); };
         int lastPercent = -1;
-        const int result = HttpDownloadFile(url, zip, [&](int percent) {
-            if (percent == lastPercent)
-                return;
-            lastPercent = percent;
-            toDialog([percent](CFfmpegDowloadDlg* d) { d->ShowStatus(QStringLiteral("Downloading..."), percent); });
-        }, stopped);
+        const int result = HttpDownloadFile(
+            url, zip,
+            [&](int percent) {
+                if (percent == lastPercent)
+                    return;
+                lastPercent = percent;
+                toDialog([percent](CFfmpegDowloadDlg* d) {
+                    d->ShowStatus(QStringLiteral("Downloading..."), percent);
+                });
+            },
+            stopped);
         if (stopped()) {
             abandon();
             return;
         }
         if (result != CHttpAgentException::Success) {
-            toDialog([](CFfmpegDowloadDlg* d) { d->OnStopped(QStringLiteral("Download failed."), {}); });
+            toDialog(
+                [](CFfmpegDowloadDlg* d) { d->OnStopped(QStringLiteral("Download failed."), {}); });
             return;
         }
         // The archive holds code the program will run, and it came over plain HTTP.
@@ -190,15 +198,22 @@ void CFfmpegDowloadDlg::OnDownload()
             return;
         }
         QString error;
-        const bool extracted = ExtractArchive(zip, folder, [&](int percent) {
-            toDialog([percent](CFfmpegDowloadDlg* d) { d->ShowStatus(QStringLiteral("Extracting..."), percent); });
-        }, stopped, error);
+        const bool extracted = ExtractArchive(
+            zip, folder,
+            [&](int percent) {
+                toDialog([percent](CFfmpegDowloadDlg* d) {
+                    d->ShowStatus(QStringLiteral("Extracting..."), percent);
+                });
+            },
+            stopped, error);
         if (stopped()) {
             abandon();
             return;
         }
         if (!extracted) {
-            toDialog([error](CFfmpegDowloadDlg* d) { d->OnStopped(QStringLiteral("Extraction failed."), error); });
+            toDialog([error](CFfmpegDowloadDlg* d) {
+                d->OnStopped(QStringLiteral("Extraction failed."), error);
+            });
             return;
         }
         QFile::remove(zip);

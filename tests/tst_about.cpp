@@ -61,7 +61,8 @@ void TestAbout::aboutDialog()
     QStringList labels;
     for (QLabel* label : dialog.findChildren<QLabel*>())
         labels << label->text();
-    for (const char* text : {"Quillmoor", "Version", "Distribution Agreement:", "End User License Agreement:"})
+    for (const char* text :
+         {"Quillmoor", "Version", "Distribution Agreement:", "End User License Agreement:"})
         QVERIFY2(labels.contains(QString::fromLatin1(text)), text);
     for (QPlainTextEdit* box : {dialog.m_pDistribution, dialog.m_pLicense}) {
         QVERIFY(box->isReadOnly());
@@ -119,8 +120,9 @@ void TestAbout::clickColoursAndErrors_data()
         << 3 << false
         << QStringList{"Unable to open hyperlink:\n\nThere is no application associated\nwith the "
                        "given filename extension."};
-    QTest::newRow("file not found") << 2 << false
-                                    << QStringList{"Unable to open hyperlink:\n\nThe specified file was not found."};
+    QTest::newRow("file not found")
+        << 2 << false
+        << QStringList{"Unable to open hyperlink:\n\nThe specified file was not found."};
 }
 
 void TestAbout::clickColoursAndErrors()
@@ -155,7 +157,8 @@ void TestAbout::errorTexts_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("0") << 0 << "The operating system is out\nof memory or resources.";
     QTest::newRow("26 keeps its trailing blank") << 26 << "A sharing violation occurred. ";
-    QTest::newRow("31") << 31 << "There is no application associated\nwith the given filename extension.";
+    QTest::newRow("31") << 31
+                        << "There is no application associated\nwith the given filename extension.";
     QTest::newRow("unknown") << 4 << "Unknown Error (4) occurred.";
 }
 
@@ -172,12 +175,18 @@ void TestAbout::fallbackCommand_data()
     QTest::addColumn<QString>("command");
     const QString url = QStringLiteral("http://127.0.0.1:9/");
     QTest::newRow("quoted program, option, quoted placeholder")
-        << "\"/opt/web browser/run\" --new-window \"%u\"" << "\"/opt/web browser/run\" --new-window " + url;
-    QTest::newRow("bare placeholder") << "firefox-esr %u" << "firefox-esr " + url;
-    QTest::newRow("list placeholder, more after it") << "chromium %U --incognito" << "chromium " + url;
-    QTest::newRow("file placeholder") << "browser %F" << "browser " + url;
-    QTest::newRow("no placeholder") << "/usr/bin/browser" << "/usr/bin/browser " + url;
-    QTest::newRow("nothing to run") << "" << "";
+        << "\"/opt/web browser/run\" --new-window \"%u\""
+        << "\"/opt/web browser/run\" --new-window " + url;
+    QTest::newRow("bare placeholder") << "firefox-esr %u"
+                                      << "firefox-esr " + url;
+    QTest::newRow("list placeholder, more after it") << "chromium %U --incognito"
+                                                     << "chromium " + url;
+    QTest::newRow("file placeholder") << "browser %F"
+                                      << "browser " + url;
+    QTest::newRow("no placeholder") << "/usr/bin/browser"
+                                    << "/usr/bin/browser " + url;
+    QTest::newRow("nothing to run") << ""
+                                    << "";
 }
 
 void TestAbout::fallbackCommand()

@@ -143,8 +143,8 @@ void TestConversion::failedConversionKeepsTheDownload()
     // Nothing half-written is left, under the target's name or any other.
     QCOMPARE(QFile::exists(path), !earlier.isNull());
     QCOMPARE(ReadWholeFile(path), earlier.isNull() ? QByteArray() : earlier);
-    const QStringList files = earlier.isNull() ? QStringList{"clip.mp3.flv"}
-                                               : QStringList{"clip.mp3", "clip.mp3.flv"};
+    const QStringList files =
+        earlier.isNull() ? QStringList{"clip.mp3.flv"} : QStringList{"clip.mp3", "clip.mp3.flv"};
     QCOMPARE(Files(), files);
 }
 
@@ -157,12 +157,14 @@ void TestConversion::conversionsRunOneAtATime()
         "i=0\nwhile [ $i -lt 10 ]; do echo \"frame= 1 time=$i.50 bitrate=1\"; sleep 0.1; "
         "i=$((i+1)); done\n"
         ": > \"$out\"\nrmdir \"$d/running\"\n");
-    const QPointer<CDownloadThread> a = StartJob(*m_pane, m_server->Url("/get_video"),
-                                                 m_dir->filePath("a.mp3"), 7, folder);
-    const QPointer<CDownloadThread> b = StartJob(*m_pane, m_server->Url("/get_video"),
-                                                 m_dir->filePath("b.mp3"), 7, folder);
+    const QPointer<CDownloadThread> a =
+        StartJob(*m_pane, m_server->Url("/get_video"), m_dir->filePath("a.mp3"), 7, folder);
+    const QPointer<CDownloadThread> b =
+        StartJob(*m_pane, m_server->Url("/get_video"), m_dir->filePath("b.mp3"), 7, folder);
 
-    const auto status = [this](const CDownloadThread* job) { return JobCells(*m_pane, job).constFirst(); };
+    const auto status = [this](const CDownloadThread* job) {
+        return JobCells(*m_pane, job).constFirst();
+    };
     // One converts while the other waits its turn, then the other converts.
     const auto oneWaitsForTheOther = [&] {
         return (status(a) == "Converting" && status(b) == "Conversion Queued") ||
@@ -201,7 +203,8 @@ void TestConversion::cancelledTransferIsNotConverted()
 
 void TestConversion::formatOutsideTheRangeUsesXvid()
 {
-    const QString folder = FakeConverter("for a; do printf '%s\\n' \"$a\"; done > \"$d/args\"\n: > \"$out\"\n");
+    const QString folder =
+        FakeConverter("for a; do printf '%s\\n' \"$a\"; done > \"$d/args\"\n: > \"$out\"\n");
     const QString path = m_dir->filePath(QStringLiteral("a \"b\" c.avi"));
     auto job = std::make_unique<CDownloadThread>();
     job->m_strUrl = m_server->Url("/get_video");
@@ -220,9 +223,9 @@ void TestConversion::formatOutsideTheRangeUsesXvid()
     QCOMPARE(output.absolutePath(), QFileInfo(path).absolutePath());
     QCOMPARE(output.suffix(), QStringLiteral("avi"));
     QVERIFY(output.fileName() != QFileInfo(path).fileName());
-    QCOMPARE(arguments, (QStringList{"-i", path + ".flv", "-y", "-vcodec", "xvid", "-qscale", "7",
-                                     "-s", "320x240", "-b", "200", "-ar", "22050", "-ab", "64",
-                                     "-ac", "2"}));
+    QCOMPARE(arguments,
+             (QStringList{"-i", path + ".flv", "-y", "-vcodec", "xvid", "-qscale", "7", "-s",
+                          "320x240", "-b", "200", "-ar", "22050", "-ab", "64", "-ac", "2"}));
     QCOMPARE(Files(), QStringList{QFileInfo(path).fileName()});
 }
 
@@ -232,8 +235,8 @@ void TestConversion::longestTargetNameConverts_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("one byte a character") << QString(247, u'a') + ".mp3";
     QTest::newRow("two bytes a character") << QString(123, u'\u00e9') + "a.mp3";
-    QTest::newRow("four bytes a character") << QString::fromUtf8(QByteArray(61, 'x').replace(
-                                                   "x", "\xf0\x9f\x8e\xac")) + "abc.mp3";
+    QTest::newRow("four bytes a character")
+        << QString::fromUtf8(QByteArray(61, 'x').replace("x", "\xf0\x9f\x8e\xac")) + "abc.mp3";
 }
 
 void TestConversion::longestTargetNameConverts()
@@ -242,8 +245,8 @@ void TestConversion::longestTargetNameConverts()
     QCOMPARE(name.toUtf8().size(), 251);
     const QString folder = FakeConverter("echo converted > \"$out\"\n");
     const QString path = m_dir->filePath(name);
-    const QPointer<CDownloadThread> job = StartJob(*m_pane, m_server->Url("/get_video"), path,
-                                                   int(OutputFormat::Mp3), folder);
+    const QPointer<CDownloadThread> job =
+        StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
     QVERIFY2(job->Succeeded(), qPrintable(job->ErrorText()));
     QCOMPARE(ReadWholeFile(path), QByteArray("converted\n"));
@@ -257,7 +260,8 @@ void TestConversion::paneDestroyedWhileConverting()
     const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
     const QPointer<CDownloadThread> job =
         StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
-    QTRY_COMPARE_WITH_TIMEOUT(JobCells(*m_pane, job).constFirst(), QStringLiteral("Converting"), kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(JobCells(*m_pane, job).constFirst(), QStringLiteral("Converting"),
+                              kTimeoutMs);
     const QByteArray pid = ReadWholeFile(folder + "/pid").trimmed();
     QVERIFY(!pid.isEmpty());
     QVERIFY(!QFile::exists(path));

@@ -25,8 +25,9 @@ void TestConversionProgress::feed_data()
         << QStringList{"  Duration: 00:03:32.63, start: 0.000000, bitrate: 312 kb/s"}
         << "212/0 212/0" << 0u;
     QTest::newRow("a time shows with the next chunk")
-        << QStringList{"Duration: 00:03:32.63, start", "frame=  290 fps= 45 q=7.0 size=    1094kB "
-                                                       "time=9.67 bitrate= 926.4kbits/s",
+        << QStringList{"Duration: 00:03:32.63, start",
+                       "frame=  290 fps= 45 q=7.0 size=    1094kB "
+                       "time=9.67 bitrate= 926.4kbits/s",
                        "frame=  300"}
         << "212/0 212/0 212/0 212/9" << 9u;
     QTest::newRow("a chunk without markers repeats the last report")
@@ -34,16 +35,16 @@ void TestConversionProgress::feed_data()
         << "10/0 10/0 10/0 10/4 10/4" << 4u;
     QTest::newRow("hours and minutes count")
         << QStringList{"Duration: 01:02:03.99, start"} << "3723/0 3723/0" << 0u;
-    QTest::newRow("no duration yet: total stays 0") << QStringList{"time=5 a", "time=6 b"}
-                                                    << "0/0 0/5" << 6u;
+    QTest::newRow("no duration yet: total stays 0")
+        << QStringList{"time=5 a", "time=6 b"} << "0/0 0/5" << 6u;
     QTest::newRow("time without a blank behind it reads 0")
         << QStringList{"time=5 a", "time=7"} << "0/0 0/5" << 0u;
     QTest::newRow("only the first time in a chunk counts")
         << QStringList{"time=5 a time=9 b"} << "0/0" << 5u;
     QTest::newRow("a marker split across chunks is not seen")
         << QStringList{"Durat", "ion: 00:00:10.00, start"} << "0/0 0/0" << 0u;
-    QTest::newRow("duration N/A reads 0") << QStringList{"Duration: N/A, bitrate: N/A"}
-                                          << "0/0 0/0" << 0u;
+    QTest::newRow("duration N/A reads 0")
+        << QStringList{"Duration: N/A, bitrate: N/A"} << "0/0 0/0" << 0u;
     QTest::newRow("position past the duration is kept")
         << QStringList{"Duration: 00:00:10.00,", "time=12.5 x", "."} << "10/0 10/0 10/0 10/12"
         << 12u;

@@ -6,15 +6,15 @@
 
 using Reply = CScriptedHttpServer::Reply;
 
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -113,8 +113,9 @@ void TestConverterDialog::checksumMismatchUnpacksNothing()
     CMessageBoxAnswer answer(QMessageBox::Ok);
     dialog.DownloadButton()->click();
     QTRY_COMPARE_WITH_TIMEOUT(dialog.StatusText(), QStringLiteral("Download failed."), kTimeoutMs);
-    QTRY_COMPARE(answer.texts,
-                 QStringList{"The downloaded conversion program is damaged or has been tampered with."});
+    QTRY_COMPARE(
+        answer.texts,
+        QStringList{"The downloaded conversion program is damaged or has been tampered with."});
     QCOMPARE(answer.titles, QStringList{"Quillmoor"});
     QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("ffmpeg"))));
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
@@ -130,7 +131,8 @@ void TestConverterDialog::errorPageInsteadOfAnArchive()
     CFfmpegDowloadDlg dialog(nullptr, m_folder->path());
     CMessageBoxAnswer answer(QMessageBox::Ok);
     dialog.DownloadButton()->click();
-    QTRY_COMPARE_WITH_TIMEOUT(dialog.StatusText(), QStringLiteral("Extraction failed."), kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.StatusText(), QStringLiteral("Extraction failed."),
+                              kTimeoutMs);
     QTRY_COMPARE(answer.texts, QStringList{"Damaged or not a zip file"});
     QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("ffmpeg"))));
 }
@@ -214,7 +216,8 @@ void TestConverterDialog::passwordPromptForTheTextClient()
     });
     answer.start(10);
     QString text;
-    QCOMPARE(HttpGetText(m_server->Url("/quillmoor_version.xml"), text, &CCredentialsDialog::Ask), result);
+    QCOMPARE(HttpGetText(m_server->Url("/quillmoor_version.xml"), text, &CCredentialsDialog::Ask),
+             result);
     QCOMPARE(text, ok ? QStringLiteral("<version>1.1.0.1</version>") : QString());
 }
 

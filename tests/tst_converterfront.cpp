@@ -151,24 +151,24 @@ void TestConverterFront::mapArguments_data()
     const QStringList all{"libxvid", "libopencore_amrnb"};
     QTest::newRow("iPod: bare rates are kbit/s, qscale is q:v")
         << int(OutputFormat::IPod) << all
-        << QStringList{"-s", "320x240", "-q:v", "7", "-r", "24", "-b:v", "500k", "-ar", "22050",
-                       "-b:a", "64k", "-ac", "2"};
+        << QStringList{"-s",   "320x240", "-q:v",  "7",    "-r",  "24",  "-b:v",
+                       "500k", "-ar",     "22050", "-b:a", "64k", "-ac", "2"};
     QTest::newRow("cell phone with AMR-NB: rates with a unit stay")
         << int(OutputFormat::CellPhone) << all
-        << QStringList{"-c:v", "h263", "-q:v", "7", "-s", "176x144", "-r", "15", "-b:v", "30k",
-                       "-ar", "8000", "-b:a", "12.2k", "-ac", "1"};
+        << QStringList{"-c:v", "h263", "-q:v", "7",    "-s",   "176x144", "-r",  "15",
+                       "-b:v", "30k",  "-ar",  "8000", "-b:a", "12.2k",   "-ac", "1"};
     QTest::newRow("cell phone without AMR-NB gets AAC")
         << int(OutputFormat::CellPhone) << QStringList{}
-        << QStringList{"-c:v", "h263", "-q:v", "7", "-s", "176x144", "-r", "15", "-b:v", "30k",
-                       "-ar", "8000", "-b:a", "12.2k", "-ac", "1", "-c:a", "aac"};
+        << QStringList{"-c:v", "h263", "-q:v", "7",    "-s",    "176x144", "-r", "15",   "-b:v",
+                       "30k",  "-ar",  "8000", "-b:a", "12.2k", "-ac",     "1",  "-c:a", "aac"};
     QTest::newRow("Xvid with libxvid")
         << int(OutputFormat::Xvid) << all
-        << QStringList{"-c:v", "libxvid", "-q:v", "7", "-s", "320x240", "-b:v", "200k", "-ar",
-                       "22050", "-b:a", "64k", "-ac", "2"};
+        << QStringList{"-c:v", "libxvid", "-q:v",  "7",    "-s",  "320x240", "-b:v",
+                       "200k", "-ar",     "22050", "-b:a", "64k", "-ac",     "2"};
     QTest::newRow("Xvid without libxvid is MPEG-4 tagged XVID")
         << int(OutputFormat::Xvid) << QStringList{}
-        << QStringList{"-c:v", "mpeg4", "-vtag", "XVID", "-q:v", "7", "-s", "320x240", "-b:v",
-                       "200k", "-ar", "22050", "-b:a", "64k", "-ac", "2"};
+        << QStringList{"-c:v", "mpeg4", "-vtag", "XVID",  "-q:v", "7",   "-s",  "320x240",
+                       "-b:v", "200k",  "-ar",   "22050", "-b:a", "64k", "-ac", "2"};
 }
 
 void TestConverterFront::mapArguments()
@@ -194,11 +194,14 @@ void TestConverterFront::rewriteTimes_data()
     QTest::newRow("clock time becomes seconds")
         << "size=  1094kB time=00:03:32.63 bitrate= 926.4kbits/s\r"
         << "size=  1094kB time=212.63 bitrate= 926.4kbits/s\r";
-    QTest::newRow("hours count") << "time=01:00:05.00 " << "time=3605.00 ";
-    QTest::newRow("negative start") << "time=-00:00:01.50 " << "time=-1.50 ";
+    QTest::newRow("hours count") << "time=01:00:05.00 "
+                                 << "time=3605.00 ";
+    QTest::newRow("negative start") << "time=-00:00:01.50 "
+                                    << "time=-1.50 ";
     QTest::newRow("every time in the text") << "time=00:00:01.00 x\rtime=00:00:02.00 y"
                                             << "time=1.00 x\rtime=2.00 y";
-    QTest::newRow("not a clock time") << "time=N/A time=9.67 " << "time=N/A time=9.67 ";
+    QTest::newRow("not a clock time") << "time=N/A time=9.67 "
+                                      << "time=N/A time=9.67 ";
     QTest::newRow("duration untouched") << "  Duration: 00:03:32.63, start"
                                         << "  Duration: 00:03:32.63, start";
 }
@@ -217,17 +220,20 @@ void TestConverterFront::presetsMakeRealFiles_data()
     QTest::addColumn<QString>("container"); // ffprobe's format name, and the brand for MP4 kin
     QTest::addColumn<bool>("video");
 
-    QTest::newRow("iPod") << int(OutputFormat::IPod) << "mov" << "mov,mp4,m4a,3gp,3g2,mj2/qt  "
-                          << true;
+    QTest::newRow("iPod") << int(OutputFormat::IPod) << "mov"
+                          << "mov,mp4,m4a,3gp,3g2,mj2/qt  " << true;
     QTest::newRow("iPhone") << int(OutputFormat::IPhone) << "mp4"
                             << "mov,mp4,m4a,3gp,3g2,mj2/isom" << true;
-    QTest::newRow("PSP") << int(OutputFormat::Psp) << "mp4" << "mov,mp4,m4a,3gp,3g2,mj2/MSNV"
-                         << true;
+    QTest::newRow("PSP") << int(OutputFormat::Psp) << "mp4"
+                         << "mov,mp4,m4a,3gp,3g2,mj2/MSNV" << true;
     QTest::newRow("cell phone") << int(OutputFormat::CellPhone) << "3gp"
                                 << "mov,mp4,m4a,3gp,3g2,mj2/3gp4" << true;
-    QTest::newRow("Windows Media") << int(OutputFormat::WindowsMedia) << "wmv" << "asf/" << true;
-    QTest::newRow("Xvid") << int(OutputFormat::Xvid) << "avi" << "avi/" << true;
-    QTest::newRow("MP3") << int(OutputFormat::Mp3) << "mp3" << "mp3/" << false;
+    QTest::newRow("Windows Media") << int(OutputFormat::WindowsMedia) << "wmv"
+                                   << "asf/" << true;
+    QTest::newRow("Xvid") << int(OutputFormat::Xvid) << "avi"
+                          << "avi/" << true;
+    QTest::newRow("MP3") << int(OutputFormat::Mp3) << "mp3"
+                         << "mp3/" << false;
 }
 
 void TestConverterFront::presetsMakeRealFiles()
@@ -238,7 +244,8 @@ void TestConverterFront::presetsMakeRealFiles()
     QFETCH(bool, video);
 
     // Blanks, quotes and shell characters in the name must reach ffmpeg whole.
-    const QString out = m_dir.filePath(QStringLiteral("it's \"%1\" $x.%2").arg(format).arg(extension));
+    const QString out =
+        m_dir.filePath(QStringLiteral("it's \"%1\" $x.%2").arg(format).arg(extension));
     QProcess front;
     front.setProcessChannelMode(QProcess::MergedChannels);
     front.start(Front(), Converter::PresetArguments(format, m_flv, out));
@@ -248,7 +255,9 @@ void TestConverterFront::presetsMakeRealFiles()
              console.right(2000).constData());
     // Progress reaches the program in seconds.
     QVERIFY2(console.contains("Duration: 00:00:0"), console.right(2000).constData());
-    QVERIFY2(QRegularExpression(QStringLiteral("time=\\d+\\.\\d\\d ")).match(QString::fromLatin1(console)).hasMatch(),
+    QVERIFY2(QRegularExpression(QStringLiteral("time=\\d+\\.\\d\\d "))
+                 .match(QString::fromLatin1(console))
+                 .hasMatch(),
              console.right(2000).constData());
 
     QProcess probe;
@@ -257,7 +266,8 @@ void TestConverterFront::presetsMakeRealFiles()
     QVERIFY(probe.waitForFinished(60000));
     const QJsonObject info = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
     const QJsonObject fmt = info["format"].toObject();
-    QCOMPARE(fmt["format_name"].toString() + u'/' + fmt["tags"].toObject()["major_brand"].toString(),
+    QCOMPARE(fmt["format_name"].toString() + u'/' +
+                 fmt["tags"].toObject()["major_brand"].toString(),
              container);
     bool hasVideo = false;
     for (const QJsonValue& stream : info["streams"].toArray())
@@ -277,14 +287,16 @@ void TestConverterFront::withoutSystemFfmpeg()
     front.start(Front(), Converter::PresetArguments(7, m_flv, m_dir.filePath("x.mp3")));
     QVERIFY(front.waitForFinished(30000));
     QCOMPARE(front.exitCode(), 127);
-    QCOMPARE(front.readAllStandardError(), QByteArray("ffmpeg not found: install the ffmpeg package\n"));
+    QCOMPARE(front.readAllStandardError(),
+             QByteArray("ffmpeg not found: install the ffmpeg package\n"));
 }
 
 void TestConverterFront::passesExitStatusAndSignals()
 {
     // A missing input: ffmpeg's own failure status comes back.
     QProcess failing;
-    failing.start(Front(), Converter::PresetArguments(7, m_dir.filePath("none.flv"), m_dir.filePath("n.mp3")));
+    failing.start(Front(), Converter::PresetArguments(7, m_dir.filePath("none.flv"),
+                                                      m_dir.filePath("n.mp3")));
     QVERIFY(failing.waitForFinished(30000));
     QCOMPARE(failing.exitStatus(), QProcess::NormalExit);
     QCOMPARE(failing.exitCode(), 1);
@@ -390,8 +402,8 @@ void TestConverterFront::endsWithAKilledProgram()
     // video stays for another try.
     const QString flvName = QFileInfo(target).fileName() + QStringLiteral(".flv");
     const auto files = [&] {
-        return QDir(m_dir.path()).entryList({QFileInfo(target).completeBaseName() + u'*'},
-                                            QDir::Files | QDir::Hidden);
+        return QDir(m_dir.path())
+            .entryList({QFileInfo(target).completeBaseName() + u'*'}, QDir::Files | QDir::Hidden);
     };
     QTRY_COMPARE(files(), QStringList{flvName});
 }

@@ -92,15 +92,13 @@ void TestDownloadListModel::downloadProgress_data()
     QTest::addColumn<quint32>("elapsedMs");
     QTest::addColumn<QStringList>("cells"); // Status, Progress, Size, Downloaded, Speed
 
-    QTest::newRow("first report")
-        << quint64(62914560) << quint64(0) << 0u
-        << QStringList{"Downloading", "0%", "60.0MB", "0KB", ""};
+    QTest::newRow("first report") << quint64(62914560) << quint64(0) << 0u
+                                  << QStringList{"Downloading", "0%", "60.0MB", "0KB", ""};
     QTest::newRow("large file does not wrap")
         << quint64(62914560) << quint64(52428800) << 900u
         << QStringList{"Downloading", "83%", "60.0MB", "50.0MB", ""};
-    QTest::newRow("over 2 GiB")
-        << quint64(3221225472u) << quint64(2684354560u) << 900u
-        << QStringList{"Downloading", "83%", "3072.0MB", "2560.0MB", ""};
+    QTest::newRow("over 2 GiB") << quint64(3221225472u) << quint64(2684354560u) << 900u
+                                << QStringList{"Downloading", "83%", "3072.0MB", "2560.0MB", ""};
     QTest::newRow("exactly 1000 ms shows no speed")
         << quint64(4096) << quint64(2048) << 1000u
         << QStringList{"Downloading", "50%", "4.0KB", "2.0KB", ""};
@@ -134,8 +132,8 @@ void TestDownloadListModel::rowThroughAConversion()
     QCOMPARE(model.CellText(0, Model::Speed), QStringLiteral("1.0KB/Sec"));
 
     model.ShowDownloadCompleted(&job);
-    QCOMPARE(RowTexts(model, 0), (QStringList{"clip.mp3", "Completed", "100%", "2.0KB", "1.5KB",
-                                              "", "/v/clip.mp3"}));
+    QCOMPARE(RowTexts(model, 0),
+             (QStringList{"clip.mp3", "Completed", "100%", "2.0KB", "1.5KB", "", "/v/clip.mp3"}));
     model.ShowConversionQueued(&job);
     QCOMPARE(model.CellText(0, Model::Status), QStringLiteral("Conversion Queued"));
     QCOMPARE(model.CellText(0, Model::Progress), QStringLiteral("0%"));
@@ -145,8 +143,8 @@ void TestDownloadListModel::rowThroughAConversion()
     QCOMPARE(model.CellText(0, Model::Status), QStringLiteral("Converting"));
     QCOMPARE(model.CellText(0, Model::Progress), QStringLiteral("101%"));
     model.ShowConversionCompleted(&job);
-    QCOMPARE(RowTexts(model, 0), (QStringList{"clip.mp3", "Completed", "100%", "2.0KB", "1.5KB",
-                                              "", "/v/clip.mp3"}));
+    QCOMPARE(RowTexts(model, 0),
+             (QStringList{"clip.mp3", "Completed", "100%", "2.0KB", "1.5KB", "", "/v/clip.mp3"}));
     model.ShowFailed(&job);
     QCOMPARE(model.CellText(0, Model::Status), QStringLiteral("Failed"));
 }
@@ -178,9 +176,12 @@ void TestDownloadListModel::isPathListed_data()
     QTest::addColumn<QString>("asked");
     QTest::addColumn<bool>("found");
 
-    QTest::newRow("A to Z fold") << "d:\\videos\\clip.FLV" << "D:\\Videos\\Clip.flv" << true;
-    QTest::newRow("other letters do not fold") << "/v/\u00fcber.flv" << "/v/\u00dcber.flv" << false;
-    QTest::newRow("different path") << "/v/a.flv" << "/v/a.flv.flv" << false;
+    QTest::newRow("A to Z fold") << "d:\\videos\\clip.FLV"
+                                 << "D:\\Videos\\Clip.flv" << true;
+    QTest::newRow("other letters do not fold") << "/v/\u00fcber.flv"
+                                               << "/v/\u00dcber.flv" << false;
+    QTest::newRow("different path") << "/v/a.flv"
+                                    << "/v/a.flv.flv" << false;
 }
 
 void TestDownloadListModel::isPathListed()

@@ -148,8 +148,8 @@ void TestDownloadThread::transfer_data()
         << Reply(CScriptedHttpServer::Ok(QByteArray("")))
         << QStringList{"Completed", "100%", "", "", ""} << QByteArray("");
     QTest::newRow("no Content-Length: no file")
-        << Reply(CScriptedHttpServer::WithoutLength(body))
-        << QStringList{"Failed", "", "", "", ""} << QByteArray();
+        << Reply(CScriptedHttpServer::WithoutLength(body)) << QStringList{"Failed", "", "", "", ""}
+        << QByteArray();
     QTest::newRow("404 with a body: no file")
         << Reply(CScriptedHttpServer::Status(404, "Not Found", "<html>gone</html>"))
         << QStringList{"Failed", "", "", "", ""} << QByteArray();
@@ -205,17 +205,17 @@ void TestDownloadThread::unwritableTargetFails_data()
     QTest::addColumn<qint64>("fileSizeLimit"); // -1: none
     QTest::addColumn<qint64>("kept");          // bytes left in the file; -1: not looked at
 
-    QTest::newRow("folder does not exist") << QStringLiteral("missing/clip.flv") << ENOENT
-                                           << qint64(-1) << qint64(-1);
-    QTest::newRow("the target is a folder") << QStringLiteral(".") << EISDIR << qint64(-1)
-                                            << qint64(-1);
+    QTest::newRow("folder does not exist")
+        << QStringLiteral("missing/clip.flv") << ENOENT << qint64(-1) << qint64(-1);
+    QTest::newRow("the target is a folder")
+        << QStringLiteral(".") << EISDIR << qint64(-1) << qint64(-1);
     // The device accepts the file but no byte.
     QTest::newRow("disk full") << QStringLiteral("/dev/full") << ENOSPC << qint64(-1) << qint64(-1);
     // The first write is cut short without a reason; only the next one tells it.
     QTest::newRow("no room left partway through a write")
         << QStringLiteral("clip.flv") << EFBIG << qint64(40000) << qint64(40000);
-    QTest::newRow("permission denied") << QStringLiteral("locked.flv") << EACCES << qint64(-1)
-                                       << qint64(0);
+    QTest::newRow("permission denied")
+        << QStringLiteral("locked.flv") << EACCES << qint64(-1) << qint64(0);
 }
 
 void TestDownloadThread::unwritableTargetFails()
@@ -248,8 +248,8 @@ void TestDownloadThread::unwritableTargetFails()
 void TestDownloadThread::requestIsTheAddressUnchanged()
 {
     m_server->Route("/get_video", CScriptedHttpServer::Ok("flv"));
-    const QPointer<CDownloadThread> job = Start(
-        m_server->Url("/get_video?video_id=a%20b&t=T+1/="), m_dir->filePath("clip.flv"));
+    const QPointer<CDownloadThread> job =
+        Start(m_server->Url("/get_video?video_id=a%20b&t=T+1/="), m_dir->filePath("clip.flv"));
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
     const QList<QByteArray> requests = m_server->Requests();
     QCOMPARE(requests.size(), 1);
@@ -411,7 +411,8 @@ void TestDownloadThread::finishedJobIsReleasedOnceItsRowIsGone()
     silent.silenceMs = 60000;
     m_server->Route("/silent", silent);
     const QPointer<CDownloadThread> kept = Start(m_server->Url("/get_video"), m_dir->filePath("a"));
-    const QPointer<CDownloadThread> cancelled = Start(m_server->Url("/silent"), m_dir->filePath("b"));
+    const QPointer<CDownloadThread> cancelled =
+        Start(m_server->Url("/silent"), m_dir->filePath("b"));
     QTRY_VERIFY_WITH_TIMEOUT(kept->HasEnded(), kJobTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(Cells(cancelled).constFirst(), QStringLiteral("Downloading"),
                               kJobTimeoutMs);
@@ -432,7 +433,8 @@ void TestDownloadThread::paneDestroyedWhileAJobRuns()
     m_server->Route("/get_video", drip);
     const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
     const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
-    QTRY_COMPARE_WITH_TIMEOUT(Cells(job).constFirst(), QStringLiteral("Downloading"), kJobTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Cells(job).constFirst(), QStringLiteral("Downloading"),
+                              kJobTimeoutMs);
 
     m_pane.reset();
     // The job went with the pane, after its worker had stopped; what it wrote stays.

@@ -14,10 +14,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QComboBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -111,8 +111,9 @@ const QString kNoVideo =
     QStringLiteral("QMessageBox Quillmoor|Can not find video to download. Please choose a video on "
                    "YouTube first.|%1")
         .arg(int(QMessageBox::Warning));
-const QString kListed = QStringLiteral("QMessageBox Quillmoor|The video is already in your download list|%1")
-                            .arg(int(QMessageBox::Warning));
+const QString kListed =
+    QStringLiteral("QMessageBox Quillmoor|The video is already in your download list|%1")
+        .arg(int(QMessageBox::Warning));
 const QString kSaveDialog = QStringLiteral("QFileDialog Save Video As");
 
 QByteArray VideoPage(const QByteArray& id, const QByteArray& token, const QByteArray& title,
@@ -151,8 +152,8 @@ void TestDownloadVideo::initTestCase()
     m_flv = ReadFile(flv);
     m_site.Route("/get_video", CScriptedHttpServer::Ok(m_flv));
     m_site.Route("/busy-began", CScriptedHttpServer::Html("began"));
-    m_site.Route("/download/ffmpeg.zip",
-                 CScriptedHttpServer::Ok(ReadFile(QStringLiteral(QUILLMOOR_BUILD_DIR "/ffmpeg.zip"))));
+    m_site.Route("/download/ffmpeg.zip", CScriptedHttpServer::Ok(ReadFile(
+                                             QStringLiteral(QUILLMOOR_BUILD_DIR "/ffmpeg.zip"))));
     m_frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_frame));
 }
@@ -210,7 +211,8 @@ void TestDownloadVideo::KeepPageBusy(int ms)
     // The page tells the server when its one thread enters the loop, so the test knows the
     // page is busy from then on.
     const QString tag = QString::number(++m_nPage);
-    View()->page()->runJavaScript(QStringLiteral("setTimeout(function () { busy(%1, '%2'); }, 0); 1").arg(ms).arg(tag));
+    View()->page()->runJavaScript(
+        QStringLiteral("setTimeout(function () { busy(%1, '%2'); }, 0); 1").arg(ms).arg(tag));
     QVERIFY(WaitUntil([this, tag] {
         const QList<QByteArray> requests = m_site.Requests();
         return std::any_of(requests.begin(), requests.end(), [&tag](const QByteArray& r) {
@@ -221,9 +223,10 @@ void TestDownloadVideo::KeepPageBusy(int ms)
 
 void TestDownloadVideo::ShowBusyVideoPage()
 {
-    ShowPage(VideoPage("busy1", "tok", "Busy page",
-                       "<script>function busy(ms, tag) { fetch('/busy-began?' + tag); var t = Date.now();"
-                       " while (Date.now() - t < ms); }</script>"));
+    ShowPage(VideoPage(
+        "busy1", "tok", "Busy page",
+        "<script>function busy(ms, tag) { fetch('/busy-began?' + tag); var t = Date.now();"
+        " while (Date.now() - t < ms); }</script>"));
 }
 
 void TestDownloadVideo::dialogOffersTheEightTypes()
@@ -243,9 +246,10 @@ void TestDownloadVideo::dialogOffersTheEightTypes()
     const int rows = Pane()->Rows()->rowCount();
     QVERIFY(!Run());
     QCOMPARE(script.seen, QStringList{kSaveDialog});
-    QCOMPARE(filters, (QStringList{"Flash Video (*.flv)", "iPod Video (*.mov)", "iPhone Video (*.mp4)",
-                                   "PSP H.264 (*.mp4)", "Cell Phone (*.3gp)",
-                                   "Windows Media Video (*.wmv)", "Xvid MPEG-4 (*.avi)", "MP3 (*.mp3)"}));
+    QCOMPARE(filters,
+             (QStringList{"Flash Video (*.flv)", "iPod Video (*.mov)", "iPhone Video (*.mp4)",
+                          "PSP H.264 (*.mp4)", "Cell Phone (*.3gp)", "Windows Media Video (*.wmv)",
+                          "Xvid MPEG-4 (*.avi)", "MP3 (*.mp3)"}));
     // The title's characters that cannot stand in a file name are gone.
     QCOMPARE(proposed, QStringLiteral("AB C"));
     // Nothing saved yet: the user's videos folder.
@@ -261,15 +265,21 @@ void TestDownloadVideo::eachType_data()
     QTest::addColumn<bool>("convert");
     QTest::addColumn<int>("format");
 
-    QTest::newRow("Flash Video keeps the file") << kFlash << ".flv" << false << int(OutputFormat::Flv);
-    QTest::newRow("iPod") << "iPod Video (*.mov)" << ".mov" << true << int(OutputFormat::IPod);
+    QTest::newRow("Flash Video keeps the file")
+        << kFlash << ".flv" << false << int(OutputFormat::Flv);
+    QTest::newRow("iPod") << "iPod Video (*.mov)"
+                          << ".mov" << true << int(OutputFormat::IPod);
     // "iPod" is not in "iPhone": the first word found wins, and it is iPhone's own.
-    QTest::newRow("iPhone is 2, not 1") << "iPhone Video (*.mp4)" << ".mp4" << true << int(OutputFormat::IPhone);
-    QTest::newRow("PSP shares *.mp4 with iPhone") << "PSP H.264 (*.mp4)" << ".mp4" << true << int(OutputFormat::Psp);
-    QTest::newRow("cell phone") << "Cell Phone (*.3gp)" << ".3gp" << true << int(OutputFormat::CellPhone);
-    QTest::newRow("Windows Media") << "Windows Media Video (*.wmv)" << ".wmv" << true
-                                   << int(OutputFormat::WindowsMedia);
-    QTest::newRow("Xvid") << "Xvid MPEG-4 (*.avi)" << ".avi" << true << int(OutputFormat::Xvid);
+    QTest::newRow("iPhone is 2, not 1") << "iPhone Video (*.mp4)"
+                                        << ".mp4" << true << int(OutputFormat::IPhone);
+    QTest::newRow("PSP shares *.mp4 with iPhone") << "PSP H.264 (*.mp4)"
+                                                  << ".mp4" << true << int(OutputFormat::Psp);
+    QTest::newRow("cell phone") << "Cell Phone (*.3gp)"
+                                << ".3gp" << true << int(OutputFormat::CellPhone);
+    QTest::newRow("Windows Media") << "Windows Media Video (*.wmv)"
+                                   << ".wmv" << true << int(OutputFormat::WindowsMedia);
+    QTest::newRow("Xvid") << "Xvid MPEG-4 (*.avi)"
+                          << ".avi" << true << int(OutputFormat::Xvid);
     QTest::newRow("MP3") << kMp3 << ".mp3" << true << int(OutputFormat::Mp3);
 }
 
@@ -312,8 +322,10 @@ void TestDownloadVideo::typedNames_data()
 
     QTest::newRow("clip gets .flv") << "clip" << kFlash << "clip.flv" << false;
     QTest::newRow("clip.flv gets it again") << "clip.flv" << kFlash << "clip.flv.flv" << false;
-    QTest::newRow("clip.avi with Flash Video is kept as FLV") << "clip.avi" << kFlash << "clip.avi.flv" << false;
-    QTest::newRow("a name with blanks and signs") << "it's clip #1" << kFlash << "it's clip #1.flv" << false;
+    QTest::newRow("clip.avi with Flash Video is kept as FLV")
+        << "clip.avi" << kFlash << "clip.avi.flv" << false;
+    QTest::newRow("a name with blanks and signs")
+        << "it's clip #1" << kFlash << "it's clip #1.flv" << false;
 }
 
 void TestDownloadVideo::typedNames()
@@ -337,13 +349,15 @@ void TestDownloadVideo::pagesWithoutAVideo_data()
 {
     QTest::addColumn<QByteArray>("page");
 
-    QTest::newRow("no token") << QByteArray("<html><head><title>YouTube - x</title></head><body>"
-                                            "<script>var a = {\"video_id\": \"abc\"};</script></body></html>");
-    QTest::newRow("no identifier") << QByteArray("<html><head><title>YouTube - x</title></head><body>"
-                                                 "<script>var a = {\"t\": \"tok\"};</script></body></html>");
+    QTest::newRow("no token") << QByteArray(
+        "<html><head><title>YouTube - x</title></head><body>"
+        "<script>var a = {\"video_id\": \"abc\"};</script></body></html>");
+    QTest::newRow("no identifier")
+        << QByteArray("<html><head><title>YouTube - x</title></head><body>"
+                      "<script>var a = {\"t\": \"tok\"};</script></body></html>");
     QTest::newRow("an empty token") << VideoPage("abc", "  ", "x");
-    QTest::newRow("an identifier never closed")
-        << QByteArray("<html><body><script>var a = '\"t\": \"tok\" \"video_id\": \"abc';</script></body></html>");
+    QTest::newRow("an identifier never closed") << QByteArray(
+        "<html><body><script>var a = '\"t\": \"tok\" \"video_id\": \"abc';</script></body></html>");
     QTest::newRow("the home page") << QByteArray("<html><body><p>home</p></body></html>");
 }
 
@@ -369,7 +383,8 @@ void TestDownloadVideo::markersInOtherCapitals()
     QString proposed;
     CModalScript script({CModalScript::Inspect(
         [&](QWidget* modal) {
-            proposed = QFileInfo(qobject_cast<QFileDialog*>(modal)->selectedFiles().value(0)).fileName();
+            proposed =
+                QFileInfo(qobject_cast<QFileDialog*>(modal)->selectedFiles().value(0)).fileName();
         },
         CModalScript::SaveAs(kFlash, m_dir->filePath(QStringLiteral("clip"))))});
     CDownloadThread* job = Run();
@@ -477,7 +492,8 @@ void TestDownloadVideo::converterMissing()
     QCOMPARE(script.Pending(), 0);
     QVERIFY2(!script.seen.join(u'\n').contains("unexpected"), qPrintable(script.seen.join(u'\n')));
     if (offered)
-        QCOMPARE(script.seen.value(1), QStringLiteral("CFfmpegDowloadDlg Download Video Conversion Program"));
+        QCOMPARE(script.seen.value(1),
+                 QStringLiteral("CFfmpegDowloadDlg Download Video Conversion Program"));
 
     if (offered && !download) {
         QVERIFY(!job);
@@ -508,20 +524,29 @@ void TestDownloadVideo::replaceQuestion_data()
     QTest::addColumn<bool>("started");
 
     const auto warning = [](const QString& text) {
-        return QStringLiteral("QMessageBox %1|%2|%3").arg(text.startsWith(QLatin1String("%DIR%")) ? "Quillmoor" : "Save Video As",
-                                                        text).arg(int(QMessageBox::Warning));
+        return QStringLiteral("QMessageBox %1|%2|%3")
+            .arg(text.startsWith(QLatin1String("%DIR%")) ? "Quillmoor" : "Save Video As", text)
+            .arg(int(QMessageBox::Warning));
     };
     const QString clipFlv = warning("clip.flv already exists.\nDo you want to replace it?");
-    QTest::newRow("clip.flv exists, No keeps it") << kFlash << "clip.flv" << "file" << QMessageBox::No << clipFlv << false;
-    QTest::newRow("clip.flv exists, Yes replaces it") << kFlash << "clip.flv" << "file" << QMessageBox::Yes << clipFlv << true;
-    QTest::newRow("only the typed name exists: not asked") << kFlash << "clip" << "file" << QMessageBox::NoButton << "" << true;
+    QTest::newRow("clip.flv exists, No keeps it") << kFlash << "clip.flv"
+                                                  << "file" << QMessageBox::No << clipFlv << false;
+    QTest::newRow("clip.flv exists, Yes replaces it")
+        << kFlash << "clip.flv"
+        << "file" << QMessageBox::Yes << clipFlv << true;
+    QTest::newRow("only the typed name exists: not asked")
+        << kFlash << "clip"
+        << "file" << QMessageBox::NoButton << "" << true;
     QTest::newRow("a conversion's download would replace a file")
-        << kMp3 << "clip.mp3.flv" << "file" << QMessageBox::No
+        << kMp3 << "clip.mp3.flv"
+        << "file" << QMessageBox::No
         << warning("clip.mp3.flv already exists.\nDo you want to replace it?") << false;
     QTest::newRow("a link is replaced, not written through")
-        << kFlash << "clip.flv" << "link" << QMessageBox::Yes << clipFlv << true;
+        << kFlash << "clip.flv"
+        << "link" << QMessageBox::Yes << clipFlv << true;
     QTest::newRow("a folder cannot be replaced")
-        << kFlash << "clip.flv" << "folder" << QMessageBox::Ok
+        << kFlash << "clip.flv"
+        << "folder" << QMessageBox::Ok
         << warning("%DIR%/clip.flv\nThis is a folder. Choose another name.") << false;
 }
 
@@ -550,7 +575,8 @@ void TestDownloadVideo::replaceQuestion()
             QVERIFY(QFile::link(linked, there));
     }
     bool noByDefault = false;
-    QList<CModalScript::Step> steps{CModalScript::SaveAs(type, m_dir->filePath(QStringLiteral("clip")))};
+    QList<CModalScript::Step> steps{
+        CModalScript::SaveAs(type, m_dir->filePath(QStringLiteral("clip")))};
     if (!asked.isEmpty()) {
         steps << CModalScript::Inspect(
             [&noByDefault](QWidget* modal) {
@@ -587,13 +613,15 @@ void TestDownloadVideo::replaceQuestion()
 void TestDownloadVideo::missingFolderStartsNothing()
 {
     const QString folder = m_dir->filePath(QStringLiteral("not there"));
-    CModalScript script({CModalScript::SaveAs(kFlash, folder + "/clip"), CModalScript::Press(QMessageBox::Ok)});
+    CModalScript script(
+        {CModalScript::SaveAs(kFlash, folder + "/clip"), CModalScript::Press(QMessageBox::Ok)});
     QVERIFY(!Run());
-    QCOMPARE(script.seen.value(1),
-             QStringLiteral("QMessageBox Quillmoor|%1\nThis folder does not exist. Choose a folder that "
-                            "exists and try again.|%2")
-                 .arg(folder)
-                 .arg(int(QMessageBox::Warning)));
+    QCOMPARE(
+        script.seen.value(1),
+        QStringLiteral("QMessageBox Quillmoor|%1\nThis folder does not exist. Choose a folder that "
+                       "exists and try again.|%2")
+            .arg(folder)
+            .arg(int(QMessageBox::Warning)));
     QVERIFY(Pane()->Jobs().empty());
     QVERIFY(!QFileInfo::exists(folder));
 }
@@ -624,9 +652,10 @@ void TestDownloadVideo::pageCopyBytes()
 
 void TestDownloadVideo::pageCopyOfARealPage()
 {
-    ShowPage(QString::fromUtf16(u"<html><head><title>YouTube - Caf\u00e9</title></head><body>"
-                                u"<pre>first\nsecond \u00e9t\u00e9 \u20ac after</pre></body></html>")
-                 .toUtf8());
+    ShowPage(
+        QString::fromUtf16(u"<html><head><title>YouTube - Caf\u00e9</title></head><body>"
+                           u"<pre>first\nsecond \u00e9t\u00e9 \u20ac after</pre></body></html>")
+            .toUtf8());
     QFile::remove(CDownloadVideoCommand::PageCopyPath());
     CModalScript script({CModalScript::Press(QMessageBox::Ok)});
     QVERIFY(!Run());
@@ -656,18 +685,25 @@ void TestDownloadVideo::proposedName_data()
     QTest::addColumn<QString>("name");
 
     // 255 bytes for a name, less the longest extension with the conversion's ".flv": 247.
-    QTest::newRow("a short title") << "A clip" << "A clip";
+    QTest::newRow("a short title") << "A clip"
+                                   << "A clip";
     QTest::newRow("empty") << QString() << QString();
     QTest::newRow("ASCII past the limit") << QString(300, u'a') << QString(247, u'a');
     QTest::newRow("exactly at the limit") << QString(247, u'a') << QString(247, u'a');
-    QTest::newRow("two-byte characters cut whole") << QString(200, QChar(0xE9)) << QString(123, QChar(0xE9));
-    QTest::newRow("three-byte characters cut whole") << QString(100, QChar(0x65E5)) << QString(82, QChar(0x65E5));
+    QTest::newRow("two-byte characters cut whole")
+        << QString(200, QChar(0xE9)) << QString(123, QChar(0xE9));
+    QTest::newRow("three-byte characters cut whole")
+        << QString(100, QChar(0x65E5)) << QString(82, QChar(0x65E5));
     const QString clapper = QString::fromUtf16(u"\U0001F3AC");
     QTest::newRow("a pair of surrogates is never split")
-        << QString::fromUtf16(u"a") + clapper.repeated(70) << QString::fromUtf16(u"a") + clapper.repeated(61);
-    QTest::newRow("line breaks and tabs become blanks") << "Part one\nPart\ttwo\x7f" << "Part one Part two ";
-    QTest::newRow("no leading dot to hide the file") << ". .hidden clip" << "hidden clip";
-    QTest::newRow("dots inside stay") << "Vol. 2 Live" << "Vol. 2 Live";
+        << QString::fromUtf16(u"a") + clapper.repeated(70)
+        << QString::fromUtf16(u"a") + clapper.repeated(61);
+    QTest::newRow("line breaks and tabs become blanks") << "Part one\nPart\ttwo\x7f"
+                                                        << "Part one Part two ";
+    QTest::newRow("no leading dot to hide the file") << ". .hidden clip"
+                                                     << "hidden clip";
+    QTest::newRow("dots inside stay") << "Vol. 2 Live"
+                                      << "Vol. 2 Live";
 }
 
 void TestDownloadVideo::proposedName()
@@ -760,7 +796,9 @@ void TestDownloadVideo::lastFolderIsRemembered()
     }
     QString opened;
     CModalScript second({CModalScript::Inspect(
-        [&opened](QWidget* modal) { opened = qobject_cast<QFileDialog*>(modal)->directory().absolutePath(); },
+        [&opened](QWidget* modal) {
+            opened = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
+        },
         CModalScript::Reject())});
     QVERIFY(!Run());
     QCOMPARE(opened, other.path());
@@ -769,7 +807,8 @@ void TestDownloadVideo::lastFolderIsRemembered()
     QSettings settings;
     settings.sync();
     QSettings onDisk(settings.fileName(), QSettings::NativeFormat);
-    QCOMPARE(onDisk.value(QLatin1String(CDownloadVideoCommand::kLastFolderKey)).toString(), other.path());
+    QCOMPARE(onDisk.value(QLatin1String(CDownloadVideoCommand::kLastFolderKey)).toString(),
+             other.path());
     QVERIFY(WaitUntil([this] {
         const auto jobs = Pane()->Jobs();
         return std::all_of(jobs.begin(), jobs.end(), [](auto* job) { return job->HasEnded(); });
@@ -817,14 +856,15 @@ void TestDownloadVideo::pageScriptsCannotChangeWhatIsRead()
 {
     // The page replaces what a script of its own world would read the page with. (Its source
     // is part of the page: the markers are put together so as not to stand in it.)
-    ShowPage(VideoPage("real-id", "real-token", "Real",
-                     "<script>var q = '\"', fake = '<html>' + q + 'video_id' + q + ': ' + q + 'fake' + q +"
-                     "', ' + q + 't' + q + ': ' + q + 'fake' + q + '</html>';"
-                     "Object.defineProperty(Element.prototype, 'outerHTML', {get: function () { return fake; }});"
-                     "Object.defineProperty(Element.prototype, 'tagName', {get: function () { return 'HTML'; }});"
-                     "document.getElementsByTagName = function () { return []; };"
-                     "Object.defineProperty(document, 'all', {get: function () { return undefined; }});"
-                     "</script>"));
+    ShowPage(VideoPage(
+        "real-id", "real-token", "Real",
+        "<script>var q = '\"', fake = '<html>' + q + 'video_id' + q + ': ' + q + 'fake' + q +"
+        "', ' + q + 't' + q + ': ' + q + 'fake' + q + '</html>';"
+        "Object.defineProperty(Element.prototype, 'outerHTML', {get: function () { return fake; }});"
+        "Object.defineProperty(Element.prototype, 'tagName', {get: function () { return 'HTML'; }});"
+        "document.getElementsByTagName = function () { return []; };"
+        "Object.defineProperty(document, 'all', {get: function () { return undefined; }});"
+        "</script>"));
     CModalScript script({CModalScript::SaveAs(kFlash, m_dir->filePath(QStringLiteral("clip")))});
     CDownloadThread* job = Run();
     QVERIFY2(job, qPrintable(script.seen.join(u'\n')));
@@ -900,7 +940,9 @@ void TestDownloadVideo::enabledExactlyWhileATabIsOpen()
         tabs << tab;
         tab->close();
     }
-    QVERIFY(WaitUntil([&tabs] { return std::all_of(tabs.begin(), tabs.end(), [](auto& t) { return t.isNull(); }); }));
+    QVERIFY(WaitUntil([&tabs] {
+        return std::all_of(tabs.begin(), tabs.end(), [](auto& t) { return t.isNull(); });
+    }));
     QVERIFY(!command->isEnabled());
     QCOMPARE(m_frame.windowTitle(), QStringLiteral("Quillmoor"));
     m_frame.OpenTab(QStringLiteral("YouTube"));

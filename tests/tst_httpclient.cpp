@@ -59,15 +59,15 @@ void TestHttpClient::getText_data()
 
     QTest::newRow("plain text") << Text("<version>1.1.0.1</version>") << 0
                                 << "<version>1.1.0.1</version>";
-    QTest::newRow("a 404 body is the document") << Text("<html>gone</html>", 404) << 0
-                                                << "<html>gone</html>";
+    QTest::newRow("a 404 body is the document")
+        << Text("<html>gone</html>", 404) << 0 << "<html>gone</html>";
     QTest::newRow("UTF-8 declared: decoded")
         << Text("<?xml version=\"1.0\" encoding=\"UTF-8\"?><v>caf\xc3\xa9</v>") << 0
         << QString::fromUtf8("<?xml version=\"1.0\" encoding=\"UTF-8\"?><v>caf\xc3\xa9</v>");
-    QTest::newRow("utf-8 anywhere: decoded") << Text("charset utf-8: \xc3\xa9") << 0
-                                             << QString::fromUtf8("charset utf-8: \xc3\xa9");
-    QTest::newRow("Utf-8 does not count: one character per byte") << Text("Utf-8 \xc3\xa9") << 0
-                                                                  << QStringLiteral("Utf-8 \u00c3\u00a9");
+    QTest::newRow("utf-8 anywhere: decoded")
+        << Text("charset utf-8: \xc3\xa9") << 0 << QString::fromUtf8("charset utf-8: \xc3\xa9");
+    QTest::newRow("Utf-8 does not count: one character per byte")
+        << Text("Utf-8 \xc3\xa9") << 0 << QStringLiteral("Utf-8 \u00c3\u00a9");
     QByteArray zero(1024, 'b');
     zero[10] = '\0';
     QTest::newRow("a zero byte drops the rest of its piece")
@@ -277,7 +277,9 @@ void TestHttpClient::downloadFile()
     }
     // No server at all: the address cannot be opened.
     const quint16 closed = CScriptedHttpServer().Port();
-    QCOMPARE(HttpDownloadFile(QStringLiteral("http://127.0.0.1:%1/x").arg(closed), dir.filePath("y")), 6);
+    QCOMPARE(
+        HttpDownloadFile(QStringLiteral("http://127.0.0.1:%1/x").arg(closed), dir.filePath("y")),
+        6);
     QVERIFY(!QFile::exists(dir.filePath("y")));
 }
 

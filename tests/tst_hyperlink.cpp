@@ -35,10 +35,12 @@ public:
         for (const char* folder : {"bin", "config", "data/applications", "none", "web browser"})
             root.mkpath(QString::fromLatin1(folder));
         // The first default is not installed: the next one is the browser.
-        Write("config/mimeapps.list", "[Default Applications]\n"
-                                      "text/html=quillmoor-absent.desktop;quillmoor-browser.desktop;\n");
-        Write("web browser/run", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
-                                     Path("browser-calls").toLocal8Bit() + "'; done\n",
+        Write("config/mimeapps.list",
+              "[Default Applications]\n"
+              "text/html=quillmoor-absent.desktop;quillmoor-browser.desktop;\n");
+        Write("web browser/run",
+              "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
+                  Path("browser-calls").toLocal8Bit() + "'; done\n",
               true);
     }
 
@@ -61,7 +63,8 @@ public:
     {
         QFile::remove(Path("bin/xdg-open"));
         QFile::remove(Path("release"));
-        QByteArray script = "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + Path("opener-calls").toLocal8Bit() + "'\n";
+        QByteArray script =
+            "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + Path("opener-calls").toLocal8Bit() + "'\n";
         const QByteArray& sleep = m_sleep;
         switch (opener) {
         case Opener::Missing:
@@ -73,13 +76,15 @@ public:
             script += "kill -KILL $$\n";
             break;
         case Opener::Hangs:
-            script += "echo $$ > '" + Path("opener-pid").toLocal8Bit() + "'\nexec " + sleep + " 300\n";
+            script +=
+                "echo $$ > '" + Path("opener-pid").toLocal8Bit() + "'\nexec " + sleep + " 300\n";
             break;
         case Opener::WaitsForRelease:
             // Bounded, so that a window that never runs its loop fails the test instead of
             // hanging it.
-            script += "i=0\nwhile [ ! -e '" + Path("release").toLocal8Bit() + "' ] && [ $i -lt 1500 ]; do " +
-                      sleep + " 0.02; i=$((i+1)); done\n[ -e '" + Path("release").toLocal8Bit() + "' ]\n";
+            script += "i=0\nwhile [ ! -e '" + Path("release").toLocal8Bit() +
+                      "' ] && [ $i -lt 1500 ]; do " + sleep + " 0.02; i=$((i+1)); done\n[ -e '" +
+                      Path("release").toLocal8Bit() + "' ]\n";
             break;
         }
         Write("bin/xdg-open", script, true);
@@ -91,7 +96,8 @@ public:
         QFile::remove(entry);
         if (browser == Browser::None)
             return;
-        const QString program = browser == Browser::Runs ? Path("web browser/run") : Path("no such browser");
+        const QString program =
+            browser == Browser::Runs ? Path("web browser/run") : Path("no such browser");
         Write("data/applications/quillmoor-browser.desktop",
               "[Desktop Entry]\nType=Application\nName=Browser\nExec=\"" + program.toLocal8Bit() +
                   "\" --new-window %u\n");
@@ -139,7 +145,8 @@ private:
 
     QTemporaryDir m_dir;
     // Found before PATH points at the fake bin folder alone.
-    const QByteArray m_sleep = QStandardPaths::findExecutable(QStringLiteral("sleep")).toLocal8Bit();
+    const QByteArray m_sleep =
+        QStandardPaths::findExecutable(QStringLiteral("sleep")).toLocal8Bit();
 };
 
 constexpr int kShortWaitLimitMs = 300;
@@ -234,7 +241,8 @@ void TestHyperlink::shellVerdict()
     QTimer::singleShot(kShortWaitLimitMs, &context, [&pastTheLimit] { pastTheLimit = true; });
     QTRY_COMPARE(answers.size(), 1);
     QCOMPARE(answers.constFirst(), code);
-    QCOMPARE(m_desktop->OpenerCalls(), opener == Opener::Missing ? QStringList{} : QStringList{kUrl});
+    QCOMPARE(m_desktop->OpenerCalls(),
+             opener == Opener::Missing ? QStringList{} : QStringList{kUrl});
     if (opener == Opener::Hangs) {
         // Left running, not killed.
         QVERIFY(QFile::exists(m_desktop->Path("opener-pid")));
@@ -292,7 +300,8 @@ void TestHyperlink::click_data()
     QTest::addColumn<QStringList>("messages");
     const QString prefix = QStringLiteral("Unable to open hyperlink:\n\n");
     const QStringList none;
-    QTest::newRow("opened: visited, no fallback") << Opener::Exits << 0 << Browser::Runs << true << none << none;
+    QTest::newRow("opened: visited, no fallback")
+        << Opener::Exits << 0 << Browser::Runs << true << none << none;
     QTest::newRow("still running at the limit: visited, no fallback")
         << Opener::Hangs << 0 << Browser::Runs << true << none << none;
     QTest::newRow("file not found, no browser")
@@ -300,19 +309,23 @@ void TestHyperlink::click_data()
         << QStringList{prefix + "The specified file was not found."};
     QTest::newRow("no tool, no browser")
         << Opener::Exits << 3 << Browser::None << false << none
-        << QStringList{prefix + "There is no application associated\nwith the given filename extension."};
+        << QStringList{prefix +
+                       "There is no application associated\nwith the given filename extension."};
     QTest::newRow("the action failed, no browser")
         << Opener::Exits << 4 << Browser::None << false << none
         << QStringList{prefix + "The filename association is\nincomplete or invalid."};
     QTest::newRow("bad arguments, no browser")
-        << Opener::Exits << 1 << Browser::None << false << none << QStringList{prefix + "Unknown Error (1) occurred."};
+        << Opener::Exits << 1 << Browser::None << false << none
+        << QStringList{prefix + "Unknown Error (1) occurred."};
     QTest::newRow("xdg-open missing, no browser")
         << Opener::Missing << 0 << Browser::None << false << none
-        << QStringList{prefix + "There is no application associated\nwith the given filename extension."};
+        << QStringList{prefix +
+                       "There is no application associated\nwith the given filename extension."};
     QTest::newRow("the action failed: the default browser opens it")
         << Opener::Exits << 4 << Browser::Runs << true << QStringList{"--new-window", kUrl} << none;
     QTest::newRow("xdg-open missing: the default browser opens it")
-        << Opener::Missing << 0 << Browser::Runs << true << QStringList{"--new-window", kUrl} << none;
+        << Opener::Missing << 0 << Browser::Runs << true << QStringList{"--new-window", kUrl}
+        << none;
     QTest::newRow("file not found, the browser cannot start: xdg-open's error")
         << Opener::Exits << 2 << Browser::CannotRun << false << none
         << QStringList{prefix + "The specified file was not found."};
@@ -343,7 +356,8 @@ void TestHyperlink::click()
     QApplication::sendEvent(&link, &leave);
     QCOMPARE(link.CurrentColour(), visited ? link.m_crVisitedColour : link.m_crLinkColour);
     QCOMPARE(answer.texts, messages);
-    QCOMPARE(m_desktop->OpenerCalls(), opener == Opener::Missing ? QStringList{} : QStringList{kUrl});
+    QCOMPARE(m_desktop->OpenerCalls(),
+             opener == Opener::Missing ? QStringList{} : QStringList{kUrl});
     if (!browserCalls.isEmpty())
         QTRY_COMPARE(m_desktop->BrowserCalls(), browserCalls);
     QCOMPARE(m_desktop->BrowserCalls(), browserCalls);

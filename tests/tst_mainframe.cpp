@@ -10,23 +10,23 @@
 #include "tests/support/messageboxanswer.h"
 #include "tests/support/scriptedhttpserver.h"
 
+#include "browser/quillmoordoc.h"
 #include <QAction>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
 #include <QDockWidget>
 #include <QFileInfo>
-#include <QProcess>
-#include "browser/quillmoordoc.h"
 #include <QLabel>
 #include <QListWidget>
-#include <QSignalSpy>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 
 #include <cstdio>
 
@@ -180,23 +180,38 @@ void TestMainFrame::menuTexts_data()
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<bool>("enabled");
 
-    QTest::newRow("new tab") << "&File" << "&New YouTube Tab\tCtrl+N" << "Open a new YouTube Tab"
+    QTest::newRow("new tab") << "&File"
+                             << "&New YouTube Tab\tCtrl+N"
+                             << "Open a new YouTube Tab"
                              << "New" << true;
-    QTest::newRow("download video")
-        << "&File" << "&Download Video...\tCtrl+D" << "Download the video" << "Download" << true;
-    QTest::newRow("close tab") << "&File" << "&Close Tab" << "Close the active document"
+    QTest::newRow("download video") << "&File"
+                                    << "&Download Video...\tCtrl+D"
+                                    << "Download the video"
+                                    << "Download" << true;
+    QTest::newRow("close tab") << "&File"
+                               << "&Close Tab"
+                               << "Close the active document"
                                << "Close" << true;
-    QTest::newRow("exit") << "&File" << "E&xit"
-                          << "Quit the application; prompts to save documents" << "Exit" << true;
-    QTest::newRow("status bar") << "&View" << "&Status Bar" << "Show or hide the status bar"
+    QTest::newRow("exit") << "&File"
+                          << "E&xit"
+                          << "Quit the application; prompts to save documents"
+                          << "Exit" << true;
+    QTest::newRow("status bar") << "&View"
+                                << "&Status Bar"
+                                << "Show or hide the status bar"
                                 << "Toggle Status Bar" << true;
-    QTest::newRow("refresh") << "&View" << "Refresh\tF5"
-                             << "Refresh the contents of the current page" << "Refresh" << true;
-    QTest::newRow("stop") << "&View" << "Stop\tEsc" << "Stop the current page from loading"
+    QTest::newRow("refresh") << "&View"
+                             << "Refresh\tF5"
+                             << "Refresh the contents of the current page"
+                             << "Refresh" << true;
+    QTest::newRow("stop") << "&View"
+                          << "Stop\tEsc"
+                          << "Stop the current page from loading"
                           << "Stop" << true;
-    QTest::newRow("about")
-        << "&Help" << "&About Quillmoor..."
-        << "Display program information, version number and copyright" << "About" << true;
+    QTest::newRow("about") << "&Help"
+                           << "&About Quillmoor..."
+                           << "Display program information, version number and copyright"
+                           << "About" << true;
 }
 
 void TestMainFrame::menuTexts()
@@ -228,9 +243,9 @@ void TestMainFrame::acceleratorsAreExactlyTheTable()
         for (const QKeySequence& key : action->shortcuts())
             keys << key.toString();
     keys.sort();
-    QStringList expected{"Ctrl+C", "Ctrl+Ins", "Shift+Del", "Ctrl+X", "Ctrl+V", "Shift+Ins",
-                         "Alt+Backspace", "Ctrl+Z", "Ctrl+N", "Ctrl+O", "Ctrl+P", "Ctrl+S",
-                         "F6", "Shift+F6", "Ctrl+D"};
+    QStringList expected{"Ctrl+C",    "Ctrl+Ins",      "Shift+Del", "Ctrl+X",   "Ctrl+V",
+                         "Shift+Ins", "Alt+Backspace", "Ctrl+Z",    "Ctrl+N",   "Ctrl+O",
+                         "Ctrl+P",    "Ctrl+S",        "F6",        "Shift+F6", "Ctrl+D"};
     expected.sort();
     QCOMPARE(keys, expected);
 
@@ -265,7 +280,8 @@ void TestMainFrame::openedFileTitlesItsTab()
     m_app.OpenDocumentFile(QStringLiteral("/tmp/somewhere/notes.txt"));
     QCOMPARE(Frame()->Tabs().size(), before + 1);
     QCOMPARE(Frame()->ActiveTab()->windowTitle(), QStringLiteral("notes.txt"));
-    QTRY_COMPARE_WITH_TIMEOUT(Frame()->ActiveView()->url().toString(), m_site.Url("/"), kPageTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Frame()->ActiveView()->url().toString(), m_site.Url("/"),
+                              kPageTimeoutMs);
     // New Tab takes "YouTube" again.
     m_app.OnFileNew();
     QCOMPARE(Frame()->ActiveTab()->windowTitle(), QStringLiteral("YouTube"));
@@ -315,7 +331,8 @@ void TestMainFrame::helpDescribesTheCommandLine()
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitCode(), 0);
     const QByteArray help = program.readAllStandardOutput();
-    QVERIFY2(help.contains("[options] [file]") && help.contains("Opens a tab titled after the"), help.constData());
+    QVERIFY2(help.contains("[options] [file]") && help.contains("Opens a tab titled after the"),
+             help.constData());
 }
 
 void TestMainFrame::windowsDialogActivatesAndCloses()
@@ -329,7 +346,9 @@ void TestMainFrame::windowsDialogActivatesAndCloses()
     QCOMPARE(list->currentItem()->text(), QStringLiteral("second.txt"));
 
     list->clearSelection();
-    const auto find = [list](const QString& title) { return list->findItems(title, Qt::MatchExactly).constFirst(); };
+    const auto find = [list](const QString& title) {
+        return list->findItems(title, Qt::MatchExactly).constFirst();
+    };
     find("second.txt")->setSelected(true);
     dialog.CloseSelected();
     QTRY_COMPARE(Frame()->Tabs().size(), before - 1);
@@ -395,9 +414,10 @@ void TestMainFrame::newWindowsOpenInANewTab_data()
 void TestMainFrame::newWindowsOpenInANewTab()
 {
     QFETCH(QString, how);
-    m_site.Route("/links", CScriptedHttpServer::Html(
-                               "<html><body><a id='out' target='_blank' href='/opened' "
-                               "style='display:block;width:300px;height:80px'>out</a></body></html>"));
+    m_site.Route("/links",
+                 CScriptedHttpServer::Html(
+                     "<html><body><a id='out' target='_blank' href='/opened' "
+                     "style='display:block;width:300px;height:80px'>out</a></body></html>"));
     m_site.Route("/opened", CScriptedHttpServer::Html("<html><body>opened</body></html>"));
     CQuillmoorView* view = ShowInNewTab(m_site.Url("/links"));
     QVERIFY(view);
@@ -415,7 +435,8 @@ void TestMainFrame::newWindowsOpenInANewTab()
     CChildFrame* opened = Frame()->ActiveTab();
     QVERIFY(opened->View() != view);
     QCOMPARE(opened->windowTitle(), QStringLiteral("YouTube"));
-    QTRY_COMPARE_WITH_TIMEOUT(opened->View()->url().toString(), m_site.Url("/opened"), kPageTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(opened->View()->url().toString(), m_site.Url("/opened"),
+                              kPageTimeoutMs);
     QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
 }
 
@@ -447,7 +468,8 @@ void TestMainFrame::viewKeysWhileThePageHasTheFocus()
     if (effect != QLatin1String("reload")) {
         // Back needs a page behind, forward one ahead; a history the user made by a real load.
         view->NavigateTo(m_site.Url("/second"));
-        QTRY_VERIFY_WITH_TIMEOUT(view->url().path() == "/second" && view->IsDocumentReady(), kPageTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(view->url().path() == "/second" && view->IsDocumentReady(),
+                                 kPageTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoBack, kPageTimeoutMs);
     }
     if (effect == QLatin1String("forward")) {
@@ -503,8 +525,10 @@ void TestMainFrame::viewKeysDoNothingInTheDownloadList()
 
 void TestMainFrame::tabsShareOnePersistentProfile()
 {
-    CScriptedHttpServer::Reply setter = CScriptedHttpServer::Html("<html><body>cookie</body></html>");
-    setter.head.replace("Connection: close\r\n", "Connection: close\r\nSet-Cookie: sid=42; Max-Age=3600; Path=/\r\n");
+    CScriptedHttpServer::Reply setter =
+        CScriptedHttpServer::Html("<html><body>cookie</body></html>");
+    setter.head.replace("Connection: close\r\n",
+                        "Connection: close\r\nSet-Cookie: sid=42; Max-Age=3600; Path=/\r\n");
     m_site.Route("/login", setter);
     m_site.Route("/after", CScriptedHttpServer::Html("<html><body>after</body></html>"));
 
@@ -517,8 +541,9 @@ void TestMainFrame::tabsShareOnePersistentProfile()
     QVERIFY(!profile->isOffTheRecord());
     QCOMPARE(profile->persistentCookiesPolicy(), QWebEngineProfile::AllowPersistentCookies);
     // Kept in the user's data folder, where the next start finds it.
-    QVERIFY2(profile->persistentStoragePath().startsWith(qEnvironmentVariable("XDG_DATA_HOME") + u'/'),
-             qPrintable(profile->persistentStoragePath()));
+    QVERIFY2(
+        profile->persistentStoragePath().startsWith(qEnvironmentVariable("XDG_DATA_HOME") + u'/'),
+        qPrintable(profile->persistentStoragePath()));
     // The login of one tab is the other tab's too.
     QVERIFY2(m_site.Requests().constLast().contains("\r\nCookie: sid=42\r\n"),
              m_site.Requests().constLast().constData());
@@ -577,7 +602,8 @@ int main(int argc, char** argv)
     // The maker's server announces a newer version than this test program's (it has no version
     // record, so any version is newer); the user answers No and the start-up goes on.
     site.Route("/quillmoor_version.xml",
-               CScriptedHttpServer::Status(200, "OK", "<v><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube></v>"));
+               CScriptedHttpServer::Status(200, "OK",
+                                           "<v><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube></v>"));
     qputenv("QUILLMOOR_MAKER_HOST", site.HostAndPort().toLatin1());
 
     int appArgc = 1;

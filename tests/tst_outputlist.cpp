@@ -24,11 +24,13 @@ namespace {
 constexpr int kRows = 4;
 
 // Puts each row in the state its text names, through the same operations the jobs use.
-void SetStatuses(COutputWnd& pane, std::array<CDownloadThread, kRows>& jobs, const QStringList& statuses)
+void SetStatuses(COutputWnd& pane, std::array<CDownloadThread, kRows>& jobs,
+                 const QStringList& statuses)
 {
     for (int i = 0; i < statuses.size(); ++i) {
         CDownloadThread* job = &jobs[size_t(i)];
-        pane.AddJobRow(job, QStringLiteral("clip%1.flv").arg(i), QStringLiteral("/v/clip%1.flv").arg(i));
+        pane.AddJobRow(job, QStringLiteral("clip%1.flv").arg(i),
+                       QStringLiteral("/v/clip%1.flv").arg(i));
         const QString& s = statuses[i];
         if (s == "Downloading" || s == "Cancelling" || s == "Completed" || s.startsWith("Conver"))
             pane.ShowDownloadProgress(job, 1000, 990, 10);
@@ -190,7 +192,8 @@ void TestOutputList::cancelDownload()
         QCOMPARE(answer.texts.constFirst(),
                  QStringLiteral("Are you sure you want to cancel the selected download(s)?"));
     for (int i = 0; i < statuses.size(); ++i)
-        QCOMPARE(m_jobs[size_t(i)].m_bCancel.load(), after[i] == "Cancelling" && statuses[i] != after[i]);
+        QCOMPARE(m_jobs[size_t(i)].m_bCancel.load(),
+                 after[i] == "Cancelling" && statuses[i] != after[i]);
 }
 
 void TestOutputList::cancelDownloadWhileARowLeaves_data()
@@ -239,7 +242,8 @@ void TestOutputList::cancelActiveDownloadsOnClose()
     m_pane->List()->CancelActiveDownloads();
     QCOMPARE(Column(*m_pane, Model::Status),
              (QStringList{"Cancelling", "Converting", "Cancelling", "Conversion Queued"}));
-    QVERIFY(m_jobs[0].m_bCancel && !m_jobs[1].m_bCancel && m_jobs[2].m_bCancel && !m_jobs[3].m_bCancel);
+    QVERIFY(m_jobs[0].m_bCancel && !m_jobs[1].m_bCancel && m_jobs[2].m_bCancel &&
+            !m_jobs[3].m_bCancel);
 }
 
 void TestOutputList::cancelLosesToACompletion()
@@ -278,16 +282,15 @@ void TestOutputList::playVideo_data()
     QTest::newRow("the first selected row decides")
         << QStringList{"Downloading", "Completed"} << QList<int>{0, 1} << false
         << QStringList{"/v/clip0.flv"};
-    QTest::newRow("nothing selected") << QStringList{"Completed"} << QList<int>{} << false
-                                      << QStringList{};
+    QTest::newRow("nothing selected")
+        << QStringList{"Completed"} << QList<int>{} << false << QStringList{};
     QTest::newRow("failed in its last write at 100% is not playable")
         << QStringList{"Failed in the last write"} << QList<int>{0} << false << QStringList{};
     QTest::newRow("converter failed after reporting its full position: not playable")
         << QStringList{"Failed after converting to the end"} << QList<int>{0} << false
         << QStringList{};
     QTest::newRow("a converted row at 100% is playable")
-        << QStringList{"Converted"} << QList<int>{0} << true
-        << QStringList{"/v/clip0.flv"};
+        << QStringList{"Converted"} << QList<int>{0} << true << QStringList{"/v/clip0.flv"};
 }
 
 void TestOutputList::playVideo()
@@ -303,7 +306,8 @@ void TestOutputList::playVideo()
     CMessageBoxAnswer answer(QMessageBox::Ok);
     m_pane->List()->PlayVideoAction()->trigger();
     QCOMPARE(m_opened, opened);
-    QCOMPARE(answer.texts, selected.isEmpty() ? QStringList{"Please select a video first."} : QStringList{});
+    QCOMPARE(answer.texts,
+             selected.isEmpty() ? QStringList{"Please select a video first."} : QStringList{});
     // Last: the menu leaves the command disabled where it is not offered.
     QCOMPARE(PlayVideoOffered(m_pane->List()), enabled);
 }
@@ -331,7 +335,8 @@ void TestOutputList::headerClicksSortByText()
 {
     const quint64 sizes[] = {9961472, 10695475, 524288, 1100};
     for (int i = 0; i < 4; ++i) {
-        m_pane->AddJobRow(&m_jobs[size_t(i)], QStringLiteral("n%1").arg(i), QStringLiteral("/p%1").arg(i));
+        m_pane->AddJobRow(&m_jobs[size_t(i)], QStringLiteral("n%1").arg(i),
+                          QStringLiteral("/p%1").arg(i));
         m_pane->ShowDownloadProgress(&m_jobs[size_t(i)], sizes[i], 0, 0);
     }
     m_pane->ShowDownloadCompleted(&m_jobs[3]);
@@ -341,8 +346,9 @@ void TestOutputList::headerClicksSortByText()
     m_pane->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
     const auto click = [&](int column) {
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
     };
 
     // Texts, not numbers: 10.2MB sorts before 9.5MB.
@@ -355,7 +361,8 @@ void TestOutputList::headerClicksSortByText()
     QCOMPARE(Column(*m_pane, Model::Status),
              (QStringList{"Completed", "Downloading", "Downloading", "Downloading"}));
     // Each row still belongs to its job.
-    QCOMPARE(m_pane->Rows()->CellText(m_pane->FindJobRow(&m_jobs[2]), Model::Size), QStringLiteral("512.0KB"));
+    QCOMPARE(m_pane->Rows()->CellText(m_pane->FindJobRow(&m_jobs[2]), Model::Size),
+             QStringLiteral("512.0KB"));
 }
 
 QTEST_MAIN(TestOutputList)

@@ -30,30 +30,48 @@ void TestPageText::extractBetween_data()
         << QStringLiteral("x \"video_id\": \"abc\" y \"video_id\": \"def\"") << idStart << quote
         << "abc";
     QTest::newRow("end marker only before the start marker")
-        << QStringLiteral("END then START value") << "START" << "END" << "";
+        << QStringLiteral("END then START value") << "START"
+        << "END"
+        << "";
     QTest::newRow("start marker at the very end") << QStringLiteral("value START") << "START"
-                                                  << "END" << "";
+                                                  << "END"
+                                                  << "";
     QTest::newRow("end marker right behind the start marker")
-        << QStringLiteral("STARTEND") << "START" << "END" << "";
-    QTest::newRow("no start marker") << QStringLiteral("nothing here") << "START" << "END" << "";
+        << QStringLiteral("STARTEND") << "START"
+        << "END"
+        << "";
+    QTest::newRow("no start marker") << QStringLiteral("nothing here") << "START"
+                                     << "END"
+                                     << "";
     QTest::newRow("markers fold A to Z, the value keeps its case")
         << QStringLiteral("<TITLE>youtube - My Clip</TITLE>") << "<title>YouTube - "
-        << "</" << "My Clip";
+        << "</"
+        << "My Clip";
     QTest::newRow("accented capitals are not folded")
-        << QStringLiteral("<É>value</É>") << QStringLiteral("<é>") << "</" << "";
+        << QStringLiteral("<É>value</É>") << QStringLiteral("<é>") << "</"
+        << "";
     // Unicode folding would take the Kelvin sign for a K.
-    QTest::newRow("the Kelvin sign is no K")
-        << QString::fromUtf16(u"\u212Aey=v;") << "key=" << ";" << "";
+    QTest::newRow("the Kelvin sign is no K") << QString::fromUtf16(u"\u212Aey=v;") << "key="
+                                             << ";"
+                                             << "";
     QTest::newRow("a start marker found past a false start")
-        << QStringLiteral("xxStStart=v;") << "start=" << ";" << "v";
+        << QStringLiteral("xxStStart=v;") << "start="
+        << ";"
+        << "v";
     QTest::newRow("references become spaces before trimming")
-        << QStringLiteral("[&nbsp;My&nbsp;Clip&nbsp;]") << "[" << "]" << "My Clip";
+        << QStringLiteral("[&nbsp;My&nbsp;Clip&nbsp;]") << "["
+        << "]"
+        << "My Clip";
     QTest::newRow("trims tab, line breaks and no-break space")
-        << QStringLiteral("[\t\r\n\u00a0 v \u000b\u000c]") << "[" << "]" << "v";
+        << QStringLiteral("[\t\r\n\u00a0 v \u000b\u000c]") << "["
+        << "]"
+        << "v";
     QTest::newRow("trims ideographic space above U+00FF")
-        << QStringLiteral("[\u3000v\u2003]") << "[" << "]" << "v";
-    QTest::newRow("U+0085 is not trimmed") << QStringLiteral("[\u0085v]") << "[" << "]"
-                                           << QStringLiteral("\u0085v");
+        << QStringLiteral("[\u3000v\u2003]") << "["
+        << "]"
+        << "v";
+    QTest::newRow("U+0085 is not trimmed") << QStringLiteral("[\u0085v]") << "["
+                                           << "]" << QStringLiteral("\u0085v");
     QTest::newRow("decoded value") << QStringLiteral("[Tom &amp; Jerry &quot;1&quot;]") << "["
                                    << "]" << QStringLiteral("Tom & Jerry \"1\"");
 }
@@ -88,19 +106,28 @@ void TestPageText::decodeHtmlEntities_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("named forms") << "&quot;&amp;&lt;&gt;&circ;&tilde;&nbsp;" << "\"&<>^~ ";
-    QTest::newRow("decimal forms") << "&#34;&#38;&#60;&#62;&#710;&#732;&#160;" << "\"&<>^~ ";
+    QTest::newRow("named forms") << "&quot;&amp;&lt;&gt;&circ;&tilde;&nbsp;"
+                                 << "\"&<>^~ ";
+    QTest::newRow("decimal forms") << "&#34;&#38;&#60;&#62;&#710;&#732;&#160;"
+                                   << "\"&<>^~ ";
     QTest::newRow("hexadecimal forms") << "&#x22;&#x26;&#x3C;&#x3E;&#x2C6;&#x2DC;&#xA0;"
                                        << "\"&<>^~ ";
-    QTest::newRow("ampersand runs before less-than") << "&amp;lt;" << "<";
-    QTest::newRow("quotation mark has already run") << "&amp;quot;" << "&quot;";
-    QTest::newRow("lower-case hex digits stay") << "&#x3c;" << "&#x3c;";
-    QTest::newRow("upper-case X stays") << "&#X3C;" << "&#X3C;";
-    QTest::newRow("upper-case name stays") << "&QUOT;" << "&QUOT;";
-    QTest::newRow("apostrophe is not in the table") << "&#39;" << "&#39;";
-    QTest::newRow("other named references stay") << "&eacute;&copy;" << "&eacute;&copy;";
-    QTest::newRow("no-break space is a plain space")
-        << "a&nbsp;b" << "a b";
+    QTest::newRow("ampersand runs before less-than") << "&amp;lt;"
+                                                     << "<";
+    QTest::newRow("quotation mark has already run") << "&amp;quot;"
+                                                    << "&quot;";
+    QTest::newRow("lower-case hex digits stay") << "&#x3c;"
+                                                << "&#x3c;";
+    QTest::newRow("upper-case X stays") << "&#X3C;"
+                                        << "&#X3C;";
+    QTest::newRow("upper-case name stays") << "&QUOT;"
+                                           << "&QUOT;";
+    QTest::newRow("apostrophe is not in the table") << "&#39;"
+                                                    << "&#39;";
+    QTest::newRow("other named references stay") << "&eacute;&copy;"
+                                                 << "&eacute;&copy;";
+    QTest::newRow("no-break space is a plain space") << "a&nbsp;b"
+                                                     << "a b";
 }
 
 void TestPageText::decodeHtmlEntities()
@@ -116,9 +143,12 @@ void TestPageText::removeFileNameChars_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("slash, colon and question mark") << "a/b: c?" << "ab c";
-    QTest::newRow("only the nine characters") << "\\/:*?\"<>|" << "";
-    QTest::newRow("dots, spaces and device names pass") << " CON. " << " CON. ";
+    QTest::newRow("slash, colon and question mark") << "a/b: c?"
+                                                    << "ab c";
+    QTest::newRow("only the nine characters") << "\\/:*?\"<>|"
+                                              << "";
+    QTest::newRow("dots, spaces and device names pass") << " CON. "
+                                                        << " CON. ";
     QTest::newRow("control characters pass") << QStringLiteral("a\tb") << QStringLiteral("a\tb");
 }
 
@@ -138,11 +168,26 @@ void TestPageText::replaceAll_data()
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("count");
 
-    QTest::newRow("empty old text changes nothing") << "abc" << "" << "x" << "abc" << 0;
-    QTest::newRow("occurrences do not overlap") << "aaaa" << "aa" << "b" << "bb" << 2;
-    QTest::newRow("inserted text is not scanned again") << "ab" << "a" << "aa" << "aab" << 1;
-    QTest::newRow("case-sensitive") << "Aa" << "a" << "" << "A" << 1;
-    QTest::newRow("no occurrence") << "abc" << "x" << "y" << "abc" << 0;
+    QTest::newRow("empty old text changes nothing") << "abc"
+                                                    << ""
+                                                    << "x"
+                                                    << "abc" << 0;
+    QTest::newRow("occurrences do not overlap") << "aaaa"
+                                                << "aa"
+                                                << "b"
+                                                << "bb" << 2;
+    QTest::newRow("inserted text is not scanned again") << "ab"
+                                                        << "a"
+                                                        << "aa"
+                                                        << "aab" << 1;
+    QTest::newRow("case-sensitive") << "Aa"
+                                    << "a"
+                                    << ""
+                                    << "A" << 1;
+    QTest::newRow("no occurrence") << "abc"
+                                   << "x"
+                                   << "y"
+                                   << "abc" << 0;
 }
 
 void TestPageText::replaceAll()

@@ -35,14 +35,17 @@ struct ElfImage {
 
     ElfImage()
     {
-        bytes = QByteArray("\x7f" "ELF\x02\x01\x01", 7);
+        bytes = QByteArray("\x7f"
+                           "ELF\x02\x01\x01",
+                           7);
         Put<quint64>(bytes, 0x28, kTableAt);
         Put<quint16>(bytes, 0x3A, 64); // section header size
         Put<quint16>(bytes, 0x3C, 3);  // section headers
         Put<quint16>(bytes, 0x3E, 1);  // the name table's
         const QByteArray names("\0.shstrtab\0.quillmoor_version", 30);
         bytes.replace(kNamesAt, names.size(), names);
-        const quint32 fixed[13] = {CFileVersionInfo::kSignature, 0x00010000, 0x00010001, 0, 0x00010001, 0};
+        const quint32 fixed[13] = {
+            CFileVersionInfo::kSignature, 0x00010000, 0x00010001, 0, 0x00010001, 0};
         for (int i = 0; i < 13; ++i)
             Put<quint32>(bytes, kRecordAt + 4 * i, fixed[i]);
         Put<quint32>(bytes, kRecordAt + 52, 4); // translation table bytes
@@ -135,11 +138,13 @@ void TestUpdate::latestVersion_data()
     QTest::addColumn<QByteArray>("document");
     QTest::addColumn<QString>("version");
 
-    QTest::newRow("announced") << QByteArray("<Versions><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube></Versions>")
-                               << "1.1.0.1";
-    QTest::newRow("UTF-8 declared") << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-                                                  "<r><x>\xc3\xa9</x><QuillmoorYouTube>1.2</QuillmoorYouTube></r>")
-                                    << "1.2";
+    QTest::newRow("announced")
+        << QByteArray("<Versions><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube></Versions>")
+        << "1.1.0.1";
+    QTest::newRow("UTF-8 declared")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                      "<r><x>\xc3\xa9</x><QuillmoorYouTube>1.2</QuillmoorYouTube></r>")
+        << "1.2";
     QTest::newRow("root is the version element")
         << QByteArray("<QuillmoorYouTube>9.9.9.9</QuillmoorYouTube>") << "";
     QTest::newRow("deeper than under the root")
@@ -148,12 +153,13 @@ void TestUpdate::latestVersion_data()
     QTest::newRow("not numeric") << QByteArray("<r><QuillmoorYouTube>soon</QuillmoorYouTube></r>")
                                  << "soon";
     QTest::newRow("entity expansion bomb")
-        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\">"
-                      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
-                      "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
-                      "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">"
-                      "<!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\"><!ENTITY i \"&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;\">]>"
-                      "<r><x>&i;</x><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube></r>")
+        << QByteArray(
+               "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\">"
+               "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+               "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
+               "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">"
+               "<!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\"><!ENTITY i \"&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;\">]>"
+               "<r><x>&i;</x><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube></r>")
         << "";
 }
 
@@ -188,9 +194,10 @@ void TestUpdate::versionRecord_data()
     QTest::newRow("not a program") << Damage([](E& e) { e.bytes[1] = 'e'; }) << false;
     QTest::newRow("32-bit") << Damage([](E& e) { e.bytes[4] = 1; }) << false;
     QTest::newRow("big-endian") << Damage([](E& e) { e.bytes[5] = 2; }) << false;
-    QTest::newRow("wrong signature") << Damage([](E& e) { Put<quint32>(e.bytes, E::kRecordAt, 0xFEEF04BC); }) << false;
-    QTest::newRow("no translation table") << Damage([](E& e) { Put<quint32>(e.bytes, E::kRecordAt + 52, 0); })
-                                         << false;
+    QTest::newRow("wrong signature")
+        << Damage([](E& e) { Put<quint32>(e.bytes, E::kRecordAt, 0xFEEF04BC); }) << false;
+    QTest::newRow("no translation table")
+        << Damage([](E& e) { Put<quint32>(e.bytes, E::kRecordAt + 52, 0); }) << false;
     QTest::newRow("translation table longer than the record")
         << Damage([](E& e) { Put<quint32>(e.bytes, E::kRecordAt + 52, 8); }) << false;
     QTest::newRow("record section shorter than the fixed part")
@@ -201,20 +208,24 @@ void TestUpdate::versionRecord_data()
         << Damage([](E& e) { Put<quint64>(e.bytes, 0x28, quint64(e.bytes.size()) - 64); }) << false;
     QTest::newRow("section headers at the top of the range")
         << Damage([](E& e) { Put<quint64>(e.bytes, 0x28, 0x7FFFFFFFFFFFFFF0); }) << false;
-    QTest::newRow("section headers wrap round") << Damage([](E& e) { Put<quint64>(e.bytes, 0x28, ~quint64(63)); })
-                                               << false;
+    QTest::newRow("section headers wrap round")
+        << Damage([](E& e) { Put<quint64>(e.bytes, 0x28, ~quint64(63)); }) << false;
     QTest::newRow("more section headers than the file holds")
         << Damage([](E& e) { Put<quint16>(e.bytes, 0x3C, 0xFFFF); }) << true;
-    QTest::newRow("name table index out of range") << Damage([](E& e) { Put<quint16>(e.bytes, 0x3E, 3); }) << false;
-    QTest::newRow("section header size below 64") << Damage([](E& e) { Put<quint16>(e.bytes, 0x3A, 40); }) << false;
+    QTest::newRow("name table index out of range")
+        << Damage([](E& e) { Put<quint16>(e.bytes, 0x3E, 3); }) << false;
+    QTest::newRow("section header size below 64")
+        << Damage([](E& e) { Put<quint16>(e.bytes, 0x3A, 40); }) << false;
     QTest::newRow("name table past the end")
         << Damage([](E& e) { e.SetSection(1, 1, quint64(e.bytes.size()), 30); }) << false;
     QTest::newRow("name table runs past the end")
         << Damage([](E& e) { e.SetSection(1, 1, E::kNamesAt, quint64(e.bytes.size())); }) << false;
     QTest::newRow("record section starts past the end")
-        << Damage([](E& e) { e.SetSection(2, E::kRecordName, quint64(e.bytes.size()) + 1, 60); }) << false;
+        << Damage([](E& e) { e.SetSection(2, E::kRecordName, quint64(e.bytes.size()) + 1, 60); })
+        << false;
     QTest::newRow("record section runs past the end")
-        << Damage([](E& e) { e.SetSection(2, E::kRecordName, E::kRecordAt, ~quint64(0) - 8); }) << false;
+        << Damage([](E& e) { e.SetSection(2, E::kRecordName, E::kRecordAt, ~quint64(0) - 8); })
+        << false;
     QTest::newRow("record name beyond the name table")
         << Damage([](E& e) { e.SetSection(2, 31, E::kRecordAt, E::kRecordSize); }) << false;
     QTest::newRow("record name cut short by the end of the name table")
@@ -303,8 +314,8 @@ void TestUpdate::deeplyNestedDocument()
     QFETCH(int, depth);
     QFETCH(QString, version);
     const QString document = QStringLiteral("<r><QuillmoorYouTube>1.1.0.1</QuillmoorYouTube>") +
-                             QStringLiteral("<a>").repeated(depth) + QStringLiteral("</a>").repeated(depth) +
-                             QStringLiteral("</r>");
+                             QStringLiteral("<a>").repeated(depth) +
+                             QStringLiteral("</a>").repeated(depth) + QStringLiteral("</r>");
     QCOMPARE(VersionInDocument(document), version);
 }
 

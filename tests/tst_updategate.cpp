@@ -74,7 +74,8 @@ void TestUpdateGate::versionRecordOfAProgramFile_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("valid");
     QTest::newRow("the program") << QString::fromLatin1(kProgram) << true;
-    QTest::newRow("a program without the record") << QCoreApplication::applicationFilePath() << false;
+    QTest::newRow("a program without the record")
+        << QCoreApplication::applicationFilePath() << false;
     QTest::newRow("not a program") << QStringLiteral(QUILLMOOR_SOURCE_DIR "/README.md") << false;
     QTest::newRow("no file") << QStringLiteral("/no/such/file") << false;
     QTest::newRow("no path") << QString() << false;
@@ -117,12 +118,15 @@ void TestUpdateGate::gate_data()
     QTest::addColumn<bool>("goesOn");
 
     const QByteArray newer = VersionDocument("1.1.0.1");
-    QTest::newRow("newer, Yes: download page, no window") << "1.1.0.0" << newer << true << true << false;
+    QTest::newRow("newer, Yes: download page, no window")
+        << "1.1.0.0" << newer << true << true << false;
     QTest::newRow("newer, No: start-up goes on") << "1.1.0.0" << newer << false << true << true;
     QTest::newRow("the same") << "1.1.0.0" << VersionDocument("1.1.0.0") << true << false << true;
     QTest::newRow("lower") << "1.1.0.0" << VersionDocument("1.0.9.9") << true << false << true;
-    QTest::newRow("two parts, the same") << "1.1.0.0" << VersionDocument("1.1") << true << false << true;
-    QTest::newRow("malformed document") << "1.1.0.0" << QByteArray("<html><p>oops") << true << false << true;
+    QTest::newRow("two parts, the same")
+        << "1.1.0.0" << VersionDocument("1.1") << true << false << true;
+    QTest::newRow("malformed document")
+        << "1.1.0.0" << QByteArray("<html><p>oops") << true << false << true;
     QTest::newRow("own version unreadable: anything is newer")
         << "" << VersionDocument("0.0.0.1") << false << true << true;
     QTest::newRow("no server") << "1.1.0.0" << QByteArray() << true << false << true;
@@ -153,9 +157,10 @@ void TestUpdateGate::gate()
     QCOMPARE(RunUpdateGate(own), goesOn);
     QCOMPARE(answer.texts.size(), asked ? 1 : 0);
     if (asked)
-        QCOMPARE(answer.texts.constFirst(),
-                 QStringLiteral("New update is available. Do you want to go to Norvane and download "
-                                "the latest version now?"));
+        QCOMPARE(
+            answer.texts.constFirst(),
+            QStringLiteral("New update is available. Do you want to go to Norvane and download "
+                           "the latest version now?"));
     QCOMPARE(opened, goesOn ? QStringList{} : QStringList{maker.Url("/download")});
     CShellLayer::SetHandler({});
 }

@@ -52,7 +52,9 @@ void TestVideoSite::scrapesAVideoPage()
         "</script></BODY></HTML>");
     using namespace VideoSite;
     QString id, token, title;
-    QCOMPARE(ExtractBetween(page, QString::fromUtf16(kVideoIdStart), QString::fromUtf16(kValueEnd), id), 6);
+    QCOMPARE(
+        ExtractBetween(page, QString::fromUtf16(kVideoIdStart), QString::fromUtf16(kValueEnd), id),
+        6);
     QCOMPARE(id, QStringLiteral("x7Yz_9"));
     ExtractBetween(page, QString::fromUtf16(kTokenStart), QString::fromUtf16(kValueEnd), token);
     QCOMPARE(token, QStringLiteral("vjVQa1PpcFP"));

@@ -88,9 +88,12 @@ void TestZipArchive::initTestCase()
     readme.write("hello");
     readme.close();
     const QString src = fixtures + QStringLiteral("/src");
-    QVERIFY(Run(QStringLiteral("zip"), {"-r", "-q", fixtures + "/infozip.zip", "bin", "readme.txt"}, src));
-    QVERIFY(Run(QStringLiteral("zip"), {"-r", "-q", "-0", fixtures + "/infozip-stored.zip", "bin"}, src));
-    if (!Run(QStringLiteral("7zz"), {"a", "-tzip", "-bd", "-bso0", fixtures + "/7zip.zip", "bin", "readme.txt"}, src))
+    QVERIFY(Run(QStringLiteral("zip"), {"-r", "-q", fixtures + "/infozip.zip", "bin", "readme.txt"},
+                src));
+    QVERIFY(Run(QStringLiteral("zip"), {"-r", "-q", "-0", fixtures + "/infozip-stored.zip", "bin"},
+                src));
+    if (!Run(QStringLiteral("7zz"),
+             {"a", "-tzip", "-bd", "-bso0", fixtures + "/7zip.zip", "bin", "readme.txt"}, src))
         qWarning("7-Zip (7zz) is not installed; its archive is left out");
 }
 
@@ -133,19 +136,30 @@ void TestZipArchive::refusesHostileOrBrokenArchives_data()
     QTest::addColumn<QString>("archive");
     QTest::addColumn<QString>("description");
 
-    QTest::newRow("not a zip file: an error page") << "not-a-zip.zip" << "Damaged or not a zip file";
-    QTest::newRow("truncated") << "truncated.zip" << "Damaged or not a zip file";
-    QTest::newRow("checksum broken") << "bad-crc.zip" << "Crc mismatched";
-    QTest::newRow("name made of ..") << "dotdot.zip" << "Unsafe file name in zip file";
-    QTest::newRow("inflates past its declared size") << "bomb.zip" << "Damaged or not a zip file";
-    QTest::newRow("encrypted") << "encrypted.zip" << "Encrypted entries are not supported";
-    QTest::newRow("bzip2") << "bzip2.zip" << "Unsupported compression method";
-    QTest::newRow("ZIP64") << "zip64.zip" << "ZIP64 archives are not supported";
-    QTest::newRow("missing file") << "no-such.zip" << "";
+    QTest::newRow("not a zip file: an error page") << "not-a-zip.zip"
+                                                   << "Damaged or not a zip file";
+    QTest::newRow("truncated") << "truncated.zip"
+                               << "Damaged or not a zip file";
+    QTest::newRow("checksum broken") << "bad-crc.zip"
+                                     << "Crc mismatched";
+    QTest::newRow("name made of ..") << "dotdot.zip"
+                                     << "Unsafe file name in zip file";
+    QTest::newRow("inflates past its declared size") << "bomb.zip"
+                                                     << "Damaged or not a zip file";
+    QTest::newRow("encrypted") << "encrypted.zip"
+                               << "Encrypted entries are not supported";
+    QTest::newRow("bzip2") << "bzip2.zip"
+                           << "Unsupported compression method";
+    QTest::newRow("ZIP64") << "zip64.zip"
+                           << "ZIP64 archives are not supported";
+    QTest::newRow("missing file") << "no-such.zip"
+                                  << "";
     QTest::newRow("four names share one deflated stream")
-        << "overlap.zip" << "Entries ffmpeg and ffprobe overlap in zip file";
+        << "overlap.zip"
+        << "Entries ffmpeg and ffprobe overlap in zip file";
     QTest::newRow("each stream quotes the next entry's header")
-        << "overlap-quoted.zip" << "Entries ffmpeg and ffprobe overlap in zip file";
+        << "overlap-quoted.zip"
+        << "Entries ffmpeg and ffprobe overlap in zip file";
 }
 
 void TestZipArchive::refusesHostileOrBrokenArchives()
@@ -179,11 +193,14 @@ void TestZipArchive::refusesOnOpening_data()
     QTest::addColumn<QString>("archive");
     QTest::addColumn<QString>("description");
 
-    QTest::newRow("two 512 MiB entries: 1 GiB in all opens") << "one-gib.zip" << "";
+    QTest::newRow("two 512 MiB entries: 1 GiB in all opens") << "one-gib.zip"
+                                                             << "";
     QTest::newRow("1 GiB and one byte")
-        << "one-gib-and-a-byte.zip" << "Zip file unpacks to 1073741825 bytes, more than the 1073741824 allowed";
+        << "one-gib-and-a-byte.zip"
+        << "Zip file unpacks to 1073741825 bytes, more than the 1073741824 allowed";
     QTest::newRow("four names on one 512 MiB stream: 2 GiB from 521 KB")
-        << "overlap-2gib.zip" << "Entries ffmpeg and ffprobe overlap in zip file";
+        << "overlap-2gib.zip"
+        << "Entries ffmpeg and ffprobe overlap in zip file";
 }
 
 void TestZipArchive::refusesOnOpening()
@@ -210,7 +227,10 @@ void TestZipArchive::capsTheArchiveNotOnlyEachEntry_data()
     const qint64 all = 3 * Payload().size();
     QTest::newRow("three payloads under a cap of exactly three") << all << "";
     QTest::newRow("three payloads, one byte over the cap")
-        << all - 1 << QStringLiteral("Zip file unpacks to %1 bytes, more than the %2 allowed").arg(all).arg(all - 1);
+        << all - 1
+        << QStringLiteral("Zip file unpacks to %1 bytes, more than the %2 allowed")
+               .arg(all)
+               .arg(all - 1);
 }
 
 // Three entries, each far below its own cap, against the archive's cap lowered to their sum.

@@ -14,7 +14,8 @@ template <typename T>
 bool ReadAt(QIODevice& file, quint64 offset, T& value)
 {
     const qint64 size = file.size();
-    if (size < 0 || offset > quint64(size) || sizeof(T) > quint64(size) - offset || !file.seek(qint64(offset)))
+    if (size < 0 || offset > quint64(size) || sizeof(T) > quint64(size) - offset ||
+        !file.seek(qint64(offset)))
         return false;
     return file.read(reinterpret_cast<char*>(&value), sizeof(T)) == qint64(sizeof(T));
 }
@@ -30,14 +31,19 @@ struct Section {
 std::optional<Section> FindElfSection(QIODevice& file, const char* name)
 {
     char ident[6] = {};
-    if (!ReadAt(file, 0, ident) || std::memcmp(ident, "\x7f" "ELF", 4) != 0 || file.size() < 64 ||
-        ident[4] != 2 || ident[5] != 1)
+    if (!ReadAt(file, 0, ident) ||
+        std::memcmp(ident,
+                    "\x7f"
+                    "ELF",
+                    4) != 0 ||
+        file.size() < 64 || ident[4] != 2 || ident[5] != 1)
         return {};
     const quint64 fileSize = quint64(file.size());
     quint64 sectionTable = 0;
     quint16 entrySize = 0, count = 0, namesIndex = 0;
-    if (!ReadAt(file, 0x28, sectionTable) || !ReadAt(file, 0x3A, entrySize) || !ReadAt(file, 0x3C, count) ||
-        !ReadAt(file, 0x3E, namesIndex) || entrySize < 64 || namesIndex >= count)
+    if (!ReadAt(file, 0x28, sectionTable) || !ReadAt(file, 0x3A, entrySize) ||
+        !ReadAt(file, 0x3C, count) || !ReadAt(file, 0x3E, namesIndex) || entrySize < 64 ||
+        namesIndex >= count)
         return {};
     sectionTable = qFromLittleEndian(sectionTable);
     entrySize = qFromLittleEndian(entrySize);
@@ -67,11 +73,13 @@ std::optional<Section> FindElfSection(QIODevice& file, const char* name)
     for (quint16 i = 0; i < count; ++i) {
         const std::optional<Section> section = header(i);
         // The name and its terminating zero, read alone and only inside the name table.
-        if (!section || section->nameOffset >= names->size || nameSize > names->size - section->nameOffset)
+        if (!section || section->nameOffset >= names->size ||
+            nameSize > names->size - section->nameOffset)
             continue;
         QByteArray text(qsizetype(nameSize), '\0');
         if (file.seek(qint64(names->offset + section->nameOffset)) &&
-            file.read(text.data(), text.size()) == text.size() && std::memcmp(text.constData(), name, nameSize) == 0)
+            file.read(text.data(), text.size()) == text.size() &&
+            std::memcmp(text.constData(), name, nameSize) == 0)
             return section;
     }
     return {};
@@ -105,9 +113,10 @@ bool CFileVersionInfo::Create(QIODevice& file)
         return false;
     const std::optional<Section> record = FindElfSection(file, kSectionName);
     quint32 translationBytes = 0;
-    if (!record || record->size < sizeof(FixedFileInfo) + 4 || !ReadAt(file, record->offset, m_fixed) ||
-        m_fixed.dwSignature != kSignature ||
-        !ReadAt(file, record->offset + sizeof(FixedFileInfo), translationBytes) || translationBytes < 4 ||
+    if (!record || record->size < sizeof(FixedFileInfo) + 4 ||
+        !ReadAt(file, record->offset, m_fixed) || m_fixed.dwSignature != kSignature ||
+        !ReadAt(file, record->offset + sizeof(FixedFileInfo), translationBytes) ||
+        translationBytes < 4 ||
         sizeof(FixedFileInfo) + 4 + quint64(translationBytes) > record->size) {
         Reset();
         return false;
@@ -123,6 +132,7 @@ QString GetModuleVersionString()
     if (!info.Create(QCoreApplication::applicationFilePath()))
         return {};
     const auto& fixed = info.GetFixedFileInfo();
-    return QString::asprintf("%d.%d.%d.%d", int(fixed.dwFileVersionMS >> 16), int(fixed.dwFileVersionMS & 0xFFFF),
-                             int(fixed.dwFileVersionLS >> 16), int(fixed.dwFileVersionLS & 0xFFFF));
+    return QString::asprintf("%d.%d.%d.%d", int(fixed.dwFileVersionMS >> 16),
+                             int(fixed.dwFileVersionMS & 0xFFFF), int(fixed.dwFileVersionLS >> 16),
+                             int(fixed.dwFileVersionLS & 0xFFFF));
 }

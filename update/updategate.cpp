@@ -15,9 +15,9 @@ bool RunUpdateGate(const QString& ownVersion)
         return true;
     if (VersionToNumber(ownVersion) >= VersionToNumber(latest))
         return true;
-    const auto answer = QMessageBox::question(nullptr, LoadResString(IDR_QUILLMOOR),
-                                              LoadResString(IDS_NEW_UPDATE),
-                                              QMessageBox::Yes | QMessageBox::No);
+    const auto answer =
+        QMessageBox::question(nullptr, LoadResString(IDR_QUILLMOOR), LoadResString(IDS_NEW_UPDATE),
+                              QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return true;
     CShellLayer::Open(MakerServer::DownloadPageUrl());

@@ -176,8 +176,9 @@ void CZipArchive::CheckLayout()
         const Entry& before = m_entries[order[i - 1]];
         const Entry& after = m_entries[order[i]];
         if (before.dataOffset + qint64(before.packedSize) > qint64(after.localHeaderOffset))
-            throw CZipException(QStringLiteral("Entries %1 and %2 overlap in zip file")
-                                    .arg(QString::fromUtf8(before.name), QString::fromUtf8(after.name)));
+            throw CZipException(
+                QStringLiteral("Entries %1 and %2 overlap in zip file")
+                    .arg(QString::fromUtf8(before.name), QString::fromUtf8(after.name)));
     }
 
     quint64 total = 0;
@@ -221,7 +222,8 @@ bool CZipArchive::ExtractFile(int index, const QString& folder)
     // The old file is replaced only after the new one was written whole and its CRC matched.
     QSaveFile out(folder + u'/' + name);
     if (!out.open(QIODevice::WriteOnly))
-        throw CZipException(QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
+        throw CZipException(
+            QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
     if (!m_file.seek(entry.dataOffset))
         Fail(CZipException::kDamaged);
 
@@ -250,7 +252,8 @@ bool CZipArchive::ExtractFile(int index, const QString& folder)
             Fail(CZipException::kDamaged); // inflates beyond what the archive declares
         crc = crc32(crc, reinterpret_cast<const Bytef*>(data), uInt(size));
         if (out.write(data, qint64(size)) != qint64(size))
-            throw CZipException(QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
+            throw CZipException(
+                QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
     };
     while (left > 0) {
         const qint64 want = qint64(std::min<quint64>(left, quint64(in.size())));
@@ -294,12 +297,13 @@ bool CZipArchive::ExtractFile(int index, const QString& folder)
         Fail(CZipException::kCrcMismatch);
 
     // Keep the owner's execute bit that a Unix zipper recorded; set-user-id and the like never.
-    QFileDevice::Permissions permissions =
-        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ReadGroup | QFileDevice::ReadOther;
     if (entry.fromUnix && (entry.unixMode & 0100))
         permissions |= QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
     out.setPermissions(permissions);
     if (!out.commit())
-        throw CZipException(QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
+        throw CZipException(
+            QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
     return true;
 }

@@ -66,7 +66,8 @@ QString PlainExtract(const QString& page, const QString& start, const QString& e
 void Extract(const QString& page, const char16_t* start, const char16_t* end, QString& value)
 {
     value = QStringLiteral("stale");
-    const int length = ExtractBetween(page, QString::fromUtf16(start), QString::fromUtf16(end), value);
+    const int length =
+        ExtractBetween(page, QString::fromUtf16(start), QString::fromUtf16(end), value);
     Check(length == value.size());
     // Decoding only shortens the text between the markers.
     Check(value.size() <= page.size());

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // One report, or a duration's first report at 0 before it; both carry the position
         // of earlier chunks, the new one shows with the next.
         Check(reports.size() == 1 || reports.size() == 2);
-        Check(reports.size() == 1 || (reports.front() == CConversionProgress::Report{progress.Duration(), 0}));
+        Check(reports.size() == 1 ||
+              (reports.front() == CConversionProgress::Report{progress.Duration(), 0}));
         Check(reports.back() == (CConversionProgress::Report{progress.Duration(), position}));
         Check(reports.size() == 2 || chunk.indexOf(u"Duration: ") < 0);
         Check(progress.Position() == position || chunk.contains(u"time="));

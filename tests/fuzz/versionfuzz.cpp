@@ -13,9 +13,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
-    const QString document = bytes.contains("utf-8") || bytes.contains("UTF-8") ? QString::fromUtf8(bytes)
-                                                                               : QString::fromLatin1(bytes);
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QString document = bytes.contains("utf-8") || bytes.contains("UTF-8")
+                                 ? QString::fromUtf8(bytes)
+                                 : QString::fromLatin1(bytes);
     const QString version = VersionInDocument(document);
     // Only the first four components count: what follows the fourth cannot change the number.
     const int number = VersionToNumber(version);

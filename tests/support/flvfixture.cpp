@@ -7,11 +7,13 @@ QString MakeFlvFixture(const QString& path, int seconds)
     const QString length = QString::number(seconds);
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    // clang-format off
     ffmpeg.start(QStringLiteral("/usr/bin/ffmpeg"),
                  {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                   "testsrc=duration=" + length + ":size=320x240:rate=25", "-f", "lavfi", "-i",
                   "sine=frequency=440:sample_rate=22050:duration=" + length, "-c:v", "flv1",
                   "-c:a", "libmp3lame", "-b:a", "64k", "-shortest", path});
+    // clang-format on
     if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitStatus() != QProcess::NormalExit ||
         ffmpeg.exitCode() != 0)
         return QStringLiteral("ffmpeg could not write %1: %2")

@@ -18,7 +18,8 @@ void CModalScript::Poll()
     if (!modal || modal == m_last || !modal->isVisible())
         return;
     m_last = modal;
-    QString line = QString::fromLatin1(modal->metaObject()->className()) + u' ' + modal->windowTitle();
+    QString line =
+        QString::fromLatin1(modal->metaObject()->className()) + u' ' + modal->windowTitle();
     if (auto* box = qobject_cast<QMessageBox*>(modal))
         line += u'|' + box->text() + u'|' + QString::number(int(box->icon()));
     if (m_steps.isEmpty()) {

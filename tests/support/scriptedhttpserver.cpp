@@ -24,14 +24,15 @@ CScriptedHttpServer::Reply CScriptedHttpServer::Ok(const QByteArray& body, qint6
 CScriptedHttpServer::Reply CScriptedHttpServer::Html(const QByteArray& page)
 {
     return Reply{.head = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-                         "Content-Length: " + QByteArray::number(page.size()) +
-                         "\r\nConnection: close\r\n\r\n",
+                         "Content-Length: " +
+                         QByteArray::number(page.size()) + "\r\nConnection: close\r\n\r\n",
                  .body = page};
 }
 
 CScriptedHttpServer::Reply CScriptedHttpServer::WithoutLength(const QByteArray& body)
 {
-    return Reply{.head = "HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\nConnection: close\r\n\r\n",
+    return Reply{.head =
+                     "HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\nConnection: close\r\n\r\n",
                  .body = body};
 }
 
@@ -162,9 +163,10 @@ void CScriptedHttpServer::Serve(int socket)
         reply = m_routes.value(path, Status(404, "Not Found", "no such path"));
     }
     if (!reply.requireHeader.isEmpty() && !request.contains("\r\n" + reply.requireHeader + "\r\n"))
-        reply = Reply{.head = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\n"
-                              "Content-Length: 6\r\nConnection: close\r\n\r\n",
-                      .body = "denied"};
+        reply =
+            Reply{.head = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\n"
+                          "Content-Length: 6\r\nConnection: close\r\n\r\n",
+                  .body = "denied"};
 
     [&] {
         if (reply.headDelayMs > 0 && !Pause(reply.headDelayMs))

@@ -17,15 +17,15 @@
 class CScriptedHttpServer final {
 public:
     struct Reply {
-        int headDelayMs = 0;    // silence before anything is sent
-        QByteArray head;        // status line and header lines, sent as they are
-        QByteArray body;        // the body, or the pattern repeated up to bodySize
-        qint64 bodySize = -1;   // -1: send body once
-        qint64 cutAfter = -1;   // close the connection after this many body bytes
-        int dripBytes = 0;      // send the body in pieces of this size...
-        int dripDelayMs = 0;    // ...with this pause before each
-        int silenceMs = 0;      // after the head, send nothing for this long
-        qint64 stallAfter = -1; // after this many body bytes, send nothing more, connection open
+        int headDelayMs = 0;      // silence before anything is sent
+        QByteArray head;          // status line and header lines, sent as they are
+        QByteArray body;          // the body, or the pattern repeated up to bodySize
+        qint64 bodySize = -1;     // -1: send body once
+        qint64 cutAfter = -1;     // close the connection after this many body bytes
+        int dripBytes = 0;        // send the body in pieces of this size...
+        int dripDelayMs = 0;      // ...with this pause before each
+        int silenceMs = 0;        // after the head, send nothing for this long
+        qint64 stallAfter = -1;   // after this many body bytes, send nothing more, connection open
         QByteArray requireHeader; // without this header line the request gets 401 instead
     };
 

@@ -9,7 +9,8 @@ namespace {
 
 bool AllDigits(std::string_view s)
 {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 // Old ffmpeg read a bare bit rate below 1000 as kbit/s; today's reads bit/s.
@@ -41,7 +42,8 @@ std::string ValueOf(const Arguments& arguments, std::string_view option)
 bool Is3gp(const Arguments& arguments)
 {
     const std::string format = ValueOf(arguments, "-f");
-    const std::string extension = arguments.empty() ? std::string() : LowerExtension(arguments.back());
+    const std::string extension =
+        arguments.empty() ? std::string() : LowerExtension(arguments.back());
     return format == "3gp" || format == "3g2" ||
            (format.empty() && (extension == "3gp" || extension == "3g2"));
 }
@@ -51,7 +53,8 @@ bool ReadNumber(std::string_view text, size_t& at, long long& value)
 {
     const size_t start = at;
     value = 0;
-    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && at - start < 12)
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) &&
+           at - start < 12)
         value = value * 10 + (text[at++] - '0');
     return at > start;
 }
@@ -92,7 +95,8 @@ Arguments MapArguments(const Arguments& in, const HasEncoder& hasEncoder)
         }
     }
     // The 3GP muxer defaults to AMR-NB audio, which many builds leave out.
-    if (!audioCodecGiven && Is3gp(in) && !hasEncoder("libopencore_amrnb") && !hasEncoder("amr_nb")) {
+    if (!audioCodecGiven && Is3gp(in) && !hasEncoder("libopencore_amrnb") &&
+        !hasEncoder("amr_nb")) {
         out.insert(out.end() - (in.empty() ? 0 : 1), {"-c:a", "aac"});
     }
     return out;
@@ -104,7 +108,8 @@ std::string RewriteTimes(std::string_view text)
     std::string out;
     out.reserve(text.size());
     size_t copied = 0;
-    for (size_t at = text.find(kMarker); at != std::string_view::npos; at = text.find(kMarker, at)) {
+    for (size_t at = text.find(kMarker); at != std::string_view::npos;
+         at = text.find(kMarker, at)) {
         at += kMarker.size();
         size_t p = at;
         const bool negative = p < text.size() && text[p] == '-';

@@ -6,13 +6,13 @@
 #include "frontrules.h"
 
 #include <cerrno>
-#include <csignal>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <poll.h>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -196,7 +196,8 @@ void Relay(int from)
         const size_t end = pending.find_last_of("\r\n");
         if (end == std::string::npos)
             continue;
-        const std::string text = FrontRules::RewriteTimes(std::string_view(pending).substr(0, end + 1));
+        const std::string text =
+            FrontRules::RewriteTimes(std::string_view(pending).substr(0, end + 1));
         WriteAll(STDERR_FILENO, text.data(), text.size());
         pending.erase(0, end + 1);
     }
