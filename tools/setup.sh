@@ -8,7 +8,9 @@ packages=(
     qt6-base-dev qt6-svg-dev qt6-webengine-dev libgl-dev
     xvfb xauth imagemagick fonts-dejavu-core
     libcurl4-openssl-dev zlib1g-dev
-    curl python3 ffmpeg zip 7zip xdotool
+    curl python3 ffmpeg zip 7zip xdotool clang-format
+    dpkg-dev fakeroot lintian desktop-file-utils appstream help2man librsvg2-bin
+    at-spi2-core python3-pyatspi dbus-x11
 )
 
 missing=()
