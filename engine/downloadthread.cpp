@@ -3,7 +3,6 @@
 #include "engine/conversionprogress.h"
 #include "engine/converter.h"
 #include "engine/jobrows.h"
-#include "net/curltransfer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,8 +15,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include <algorithm>
-
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
 #include <unistd.h>
@@ -25,7 +22,6 @@
 
 namespace {
 
-constexpr qsizetype kWriteBufferSize = 256 * 1024;
 constexpr qint64 kConverterChunk = 1024;
 constexpr auto kStopPoll = std::chrono::milliseconds(100);
 constexpr int kConverterStopMs = 3000;
@@ -37,38 +33,16 @@ constexpr int kTagLength = 6;
 // Held while a converter runs, so that conversions run one at a time in the whole program.
 std::timed_mutex g_csConversion;
 
-// Gathers the pieces into large writes: a system call per 512-byte piece would cap the
-// transfer far below what the network gives.
-class PieceWriter final {
+// Where a job without rows reports: nowhere.
+class CNoRows final : public CJobRows {
 public:
-    explicit PieceWriter(QFile& file) : m_file(file) { m_buffer.reserve(kWriteBufferSize); }
-
-    bool Write(const char* data, qsizetype size)
-    {
-        m_buffer.append(data, size);
-        return m_buffer.size() < kWriteBufferSize || Flush();
-    }
-
-    bool Flush()
-    {
-        // A write cut short (the disk filling up) gives no reason; writing the rest then fails
-        // with the system's reason, which the file's error text carries.
-        const char* data = m_buffer.constData();
-        qint64 left = m_buffer.size();
-        while (left > 0) {
-            const qint64 written = m_file.write(data, left);
-            if (written <= 0)
-                break;
-            data += written;
-            left -= written;
-        }
-        m_buffer.resize(0);
-        return left == 0;
-    }
-
-private:
-    QFile& m_file;
-    QByteArray m_buffer;
+    void ShowDownloadProgress(const CDownloadThread*, quint64, quint64, quint32) override {}
+    void ShowDownloadCompleted(const CDownloadThread*) override {}
+    void ShowConversionQueued(const CDownloadThread*) override {}
+    void ShowConversionProgress(const CDownloadThread*, quint32, quint32) override {}
+    void ShowConversionCompleted(const CDownloadThread*) override {}
+    void ShowFailed(const CDownloadThread*) override {}
+    void RemoveJobRow(const CDownloadThread*) override {}
 };
 
 // A name beside target that nothing has yet, for the converter to write under: part of the
@@ -149,20 +123,37 @@ QString CDownloadThread::TransferPath() const
     return m_bConvert ? m_strPath + QStringLiteral(".flv") : m_strPath;
 }
 
+CJobRows& CDownloadThread::Rows() const
+{
+    static CNoRows nowhere;
+    return m_pOutputWnd ? *m_pOutputWnd : nowhere;
+}
+
+bool CDownloadThread::Fail(QString reason)
+{
+    m_strError = std::move(reason);
+    Rows().ShowFailed(this);
+    return false;
+}
+
 bool CDownloadThread::InitInstance()
 {
-    const Outcome outcome = TransferFile();
-    // A cancelled or failed transfer ends the job: the user stopped it, or there is nothing
-    // whole to convert. Its intermediate file stays.
-    if (outcome != Outcome::Completed)
-        return outcome == Outcome::Cancelled;
+    const CFileDownload::Result transfer = TransferFile();
+    if (m_bCancel.load(std::memory_order_relaxed)) {
+        // The partial file stays where it is; only the row goes, and nothing is converted.
+        Rows().RemoveJobRow(this);
+        return true;
+    }
+    // A failed transfer ends the job: there is nothing whole to convert. Its file stays.
+    if (!transfer.Completed())
+        return Fail(transfer.reason);
+    Rows().ShowDownloadCompleted(this);
     return m_bConvert ? ConvertVideo() : true;
 }
 
 bool CDownloadThread::ConvertVideo()
 {
-    if (m_pOutputWnd)
-        m_pOutputWnd->ShowConversionQueued(this);
+    Rows().ShowConversionQueued(this);
     const QString intermediate = TransferPath();
     const QString partial = PartialPath(m_strPath);
     const QString program = m_strConverterFolder + u'/' + Converter::ExecutableName();
@@ -178,12 +169,8 @@ bool CDownloadThread::ConvertVideo()
     QProcess converter;
     converter.setProcessChannelMode(QProcess::MergedChannels);
     converter.start(program, Converter::PresetArguments(m_nFormat, intermediate, partial));
-    if (!converter.waitForStarted(-1)) {
-        m_strError = QStringLiteral("%1: %2").arg(program, converter.errorString());
-        if (m_pOutputWnd)
-            m_pOutputWnd->ShowFailed(this);
-        return false;
-    }
+    if (!converter.waitForStarted(-1))
+        return Fail(QStringLiteral("%1: %2").arg(program, converter.errorString()));
 
     CConversionProgress progress;
     for (;;) {
@@ -191,10 +178,8 @@ bool CDownloadThread::ConvertVideo()
         const bool running = converter.state() != QProcess::NotRunning;
         while (converter.bytesAvailable() > 0) {
             const QByteArray chunk = converter.read(kConverterChunk);
-            for (const auto& [total, current] : progress.Feed(QString::fromLocal8Bit(chunk))) {
-                if (m_pOutputWnd)
-                    m_pOutputWnd->ShowConversionProgress(this, total, current);
-            }
+            for (const auto& [total, current] : progress.Feed(QString::fromLocal8Bit(chunk)))
+                Rows().ShowConversionProgress(this, total, current);
         }
         if (!running)
             break;
@@ -218,109 +203,36 @@ bool CDownloadThread::ConvertVideo()
         // The download is not lost: the intermediate file stays for another try. What the
         // converter wrote is not the video and must not pass for it.
         QFile::remove(partial);
-        m_strError =
+        return Fail(
             QStringLiteral("%1 %2: exit status %3")
                 .arg(program, m_strPath)
-                .arg(converter.exitStatus() == QProcess::NormalExit ? converter.exitCode() : -1);
-        if (m_pOutputWnd)
-            m_pOutputWnd->ShowFailed(this);
-        return false;
+                .arg(converter.exitStatus() == QProcess::NormalExit ? converter.exitCode() : -1));
     }
     if (const QString reason = MoveOver(partial, m_strPath); !reason.isEmpty()) {
         QFile::remove(partial);
-        m_strError = QStringLiteral("%1: %2").arg(m_strPath, reason);
-        if (m_pOutputWnd)
-            m_pOutputWnd->ShowFailed(this);
-        return false;
+        return Fail(QStringLiteral("%1: %2").arg(m_strPath, reason));
     }
-    if (m_pOutputWnd)
-        m_pOutputWnd->ShowConversionCompleted(this);
+    Rows().ShowConversionCompleted(this);
     QFile::remove(intermediate);
     return true;
 }
 
-CDownloadThread::Outcome CDownloadThread::TransferFile()
+CFileDownload::Result CDownloadThread::TransferFile()
 {
-    QFile file(TransferPath());
-    PieceWriter writer(file);
-    quint64 total = 0;
-    quint64 received = 0;
     QElapsedTimer clock;
-    bool writeFailed = false;
-    const auto cancelled = [this] { return m_bCancel.load(std::memory_order_relaxed); };
-
-    // The file is created only once the final response is known to be a body of known length.
-    const auto onHead = [&](const CCurlTransfer::Head& head) {
-        if (cancelled())
-            return false;
-        if (head.status >= 400) {
-            m_strError = QStringLiteral("%1: HTTP status %2").arg(m_strUrl).arg(head.status);
-            return false;
-        }
-        if (head.contentLength < 0) {
-            m_strError = QStringLiteral("%1: no Content-Length").arg(m_strUrl);
-            return false;
-        }
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
-            return false;
-        }
-        total = quint64(head.contentLength);
-        if (m_pOutputWnd)
-            m_pOutputWnd->ShowDownloadProgress(this, total, 0, 0);
-        clock.start();
-        return true;
+    CFileDownload download;
+    download.url = m_strUrl;
+    download.path = TransferPath();
+    // An error page is not the video.
+    download.refuseErrorStatus = true;
+    download.stallLimitMs = m_nStallLimitMs;
+    download.stopped = [this] { return m_bCancel.load(std::memory_order_relaxed); };
+    download.progress = [&](quint64 total, quint64 received) {
+        // The first report comes as the file is created; the speed counts from there.
+        if (received == 0)
+            clock.start();
+        Rows().ShowDownloadProgress(this, total, received,
+                                    received == 0 ? 0 : quint32(clock.elapsed()));
     };
-
-    const auto onBody = [&](const char* data, qsizetype size) {
-        return CCurlTransfer::ForEachPiece(
-            data, size, kPieceSize, [&](const char* piece, qsizetype n) {
-                if (cancelled())
-                    return false;
-                received += quint64(n);
-                if (m_pOutputWnd)
-                    m_pOutputWnd->ShowDownloadProgress(this, total, received,
-                                                       quint32(clock.elapsed()));
-                if (!writer.Write(piece, n)) {
-                    writeFailed = true;
-                    m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
-                    return false;
-                }
-                return true;
-            });
-    };
-
-    CCurlTransfer transfer(m_strUrl);
-    transfer.SetUserAgent(kUserAgent);
-    transfer.SetReceiveBufferSize(kWriteBufferSize);
-    transfer.SetStallLimitMs(m_nStallLimitMs);
-    const CCurlTransfer::Result result = transfer.Get(onHead, onBody, cancelled);
-
-    if (file.isOpen() && !writeFailed && !writer.Flush()) {
-        writeFailed = true;
-        m_strError = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
-    }
-    file.close();
-
-    if (cancelled()) {
-        // The partial file stays where it is; only the row goes.
-        if (m_pOutputWnd)
-            m_pOutputWnd->RemoveJobRow(this);
-        return Outcome::Cancelled;
-    }
-    const bool whole = result.status == CCurlTransfer::Result::Status::Completed && !writeFailed &&
-                       result.headSeen && received == total;
-    if (!whole) {
-        if (m_strError.isEmpty())
-            m_strError =
-                result.error.isEmpty()
-                    ? QStringLiteral("%1: %2 of %3 bytes").arg(m_strUrl).arg(received).arg(total)
-                    : result.error;
-        if (m_pOutputWnd)
-            m_pOutputWnd->ShowFailed(this);
-        return Outcome::Failed;
-    }
-    if (m_pOutputWnd)
-        m_pOutputWnd->ShowDownloadCompleted(this);
-    return Outcome::Completed;
+    return download.Run();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/filedownload.h"
+
 #include <QString>
 #include <QThread>
 
@@ -16,9 +18,6 @@ class CDownloadThread final : public QThread {
     Q_DISABLE_COPY_MOVE(CDownloadThread)
 
 public:
-    // Bytes handed to the row and the file at a time.
-    static constexpr qsizetype kPieceSize = 512;
-    static constexpr char kUserAgent[] = "Quillmoor";
     static constexpr int kWorkerNice = 10;
     // No byte for this long ends the transfer "Failed", so that a silent server does not leave
     // the row waiting for ever.
@@ -34,6 +33,8 @@ public:
 
     QString m_strUrl;
     QString m_strPath;
+    // The Download List's rows, which the job reports into; set by the pane that starts it.
+    // None: the job reports nowhere.
     CJobRows* m_pOutputWnd = nullptr;
     bool m_bConvert = false;
     int m_nFormat = 0;
@@ -70,8 +71,12 @@ protected:
     void run() override;
 
 private:
-    enum class Outcome { Completed, Cancelled, Failed };
-    Outcome TransferFile();
+    // Fetches the address into TransferPath(), reporting every piece into the row.
+    CFileDownload::Result TransferFile();
+    // The rows to report into; reports go nowhere while the job has none.
+    CJobRows& Rows() const;
+    // Ends a stage as failed: keeps the reason and marks the row. Returns false.
+    bool Fail(QString reason);
 
     bool Stopping() const { return m_bStop.load(std::memory_order_relaxed); }
 
