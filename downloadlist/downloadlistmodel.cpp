@@ -184,48 +184,47 @@ void CDownloadListModel::Refresh()
 
     if (last >= 0 && first <= last)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
-    if (!removal)
-        return;
-    // Erase the rows that workers emptied, one block of neighbours at a time.
-    for (int i = rowCount() - 1; i >= 0;) {
-        lock.lock();
-        if (m_rows[size_t(i)].job) {
-            lock.unlock();
-            --i;
-            continue;
-        }
-        int begin = i;
-        while (begin > 0 && !m_rows[size_t(begin - 1)].job)
-            --begin;
-        lock.unlock();
-        beginRemoveRows({}, begin, i);
-        lock.lock();
-        m_rows.erase(m_rows.begin() + begin, m_rows.begin() + i + 1);
-        lock.unlock();
-        endRemoveRows();
-        i = begin - 1;
-    }
-    emit jobRowsRemoved();
+    // Erase the rows that workers emptied.
+    if (removal && RemoveRowsWhere([](const Row& r) { return !r.job; }) > 0)
+        emit jobRowsRemoved();
 }
 
 int CDownloadListModel::ClearCompleted()
 {
-    int removed = 0;
-    for (int i = rowCount() - 1; i >= 0; --i) {
-        std::unique_lock lock(m_mutex);
-        const int status = m_rows[size_t(i)].status;
-        if (status != IDS_COMPLETED && status != IDS_CONVERSION_COMPLETED && status != IDS_FAILED)
-            continue;
-        lock.unlock();
-        beginRemoveRows({}, i, i);
-        lock.lock();
-        m_rows.erase(m_rows.begin() + i);
-        lock.unlock();
-        endRemoveRows();
-        ++removed;
-    }
+    const int removed = RemoveRowsWhere([](const Row& r) {
+        return r.status == IDS_COMPLETED || r.status == IDS_CONVERSION_COMPLETED ||
+               r.status == IDS_FAILED;
+    });
     if (removed > 0)
         emit jobRowsRemoved();
+    return removed;
+}
+
+template <typename Leaves>
+int CDownloadListModel::RemoveRowsWhere(Leaves&& leaves)
+{
+    // Only the UI thread erases rows, so the indexes found under the lock still hold once the
+    // views have been told; one block of neighbours goes at a time, from the bottom up.
+    int removed = 0;
+    std::unique_lock lock(m_mutex);
+    for (int last = int(m_rows.size()) - 1; last >= 0;) {
+        if (!leaves(m_rows[size_t(last)])) {
+            --last;
+            continue;
+        }
+        int first = last;
+        while (first > 0 && leaves(m_rows[size_t(first - 1)]))
+            --first;
+        lock.unlock();
+        beginRemoveRows({}, first, last);
+        lock.lock();
+        m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+        lock.unlock();
+        endRemoveRows();
+        removed += last - first + 1;
+        last = first - 1;
+        lock.lock();
+    }
     return removed;
 }
 

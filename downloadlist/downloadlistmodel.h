@@ -91,6 +91,9 @@ private:
     // Runs update on job's row under the lock; a job without a row is left alone.
     template <typename Update>
     void UpdateJobRow(const CDownloadThread* job, Update&& update);
+    // Removes every row for which leaves(row) holds, with the views told; returns how many went.
+    template <typename Leaves>
+    int RemoveRowsWhere(Leaves&& leaves);
     int FindJobRowLocked(const CDownloadThread* job) const;
     QString CellTextLocked(const Row& row, int column) const;
     void NoteChangeLocked(int row);
