@@ -13,6 +13,13 @@ void CProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
+    const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+    // The item's own background first, so that a selected row keeps its highlight around the bar.
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    item.text.clear();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &item, painter, option.widget);
+
     QStyleOptionProgressBar bar;
     bar.rect = option.rect.adjusted(1, 1, -1, -1);
     bar.state = option.state | QStyle::State_Horizontal;
@@ -25,6 +32,5 @@ void CProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     bar.text = index.data(Qt::DisplayRole).toString();
     bar.textVisible = true;
     bar.textAlignment = Qt::AlignCenter;
-    const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ProgressBar, &bar, painter, option.widget);
 }

@@ -1,21 +1,26 @@
 #include "downloadlist/downloadlistmodel.h"
 #include "downloadlist/outputlist.h"
 #include "downloadlist/outputwnd.h"
+#include "downloadlist/progressdelegate.h"
 #include "engine/downloadthread.h"
 
 #include <QHeaderView>
 #include <QImage>
+#include <QPainter>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 
 using Model = CDownloadListModel;
 
+// The Download List pane: its tab, columns and selection, and how the Progress cell is painted.
 class TestOutputWnd final : public QObject {
     Q_OBJECT
 
 private slots:
     void paneLayout();
     void progressCellPaintsABar();
+    void selectedRowKeepsItsHighlightAroundTheBar();
 };
 
 void TestOutputWnd::paneLayout()
@@ -46,8 +51,8 @@ void TestOutputWnd::progressCellPaintsABar()
     COutputWnd pane;
     pane.resize(800, 200);
     CDownloadThread job;
-    pane.AddJobRow(&job, QStringLiteral("clip.flv"), QStringLiteral("/v/clip.flv"));
-    pane.ShowDownloadProgress(&job, 1000, 500, 0);
+    pane.Rows()->AddJobRow(&job, QStringLiteral("clip.flv"), QStringLiteral("/v/clip.flv"));
+    pane.Rows()->ShowDownloadProgress(&job, 1000, 500, 0);
     pane.Rows()->Refresh();
     pane.show();
     QVERIFY(QTest::qWaitForWindowExposed(&pane));
@@ -60,6 +65,33 @@ void TestOutputWnd::progressCellPaintsABar()
     QVERIFY(image.pixelColor(3, y) != image.pixelColor(image.width() - 4, y));
     QCOMPARE(pane.Rows()->data(pane.Rows()->index(0, Model::Progress)).toString(),
              QStringLiteral("50%"));
+}
+
+void TestOutputWnd::selectedRowKeepsItsHighlightAroundTheBar()
+{
+    Model rows;
+    CDownloadThread job;
+    rows.AddJobRow(&job, QStringLiteral("clip.flv"), QStringLiteral("/v/clip.flv"));
+    rows.ShowDownloadProgress(&job, 1000, 500, 0);
+
+    // The cell painted alone, on white, as a view whose style leaves each cell's selection
+    // background to its painter would have it painted.
+    QTableView view;
+    view.setModel(&rows);
+    CProgressDelegate delegate;
+    QStyleOptionViewItem option;
+    option.initFrom(&view);
+    option.widget = &view;
+    option.rect = QRect(0, 0, 80, 20);
+    option.state |= QStyle::State_Selected | QStyle::State_Active;
+    QImage image(option.rect.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        delegate.paint(&painter, option, rows.index(0, Model::Progress));
+    }
+    // Outside the bar, at the cell's edge, the row's highlight shows.
+    QCOMPARE(image.pixelColor(0, 10), option.palette.color(QPalette::Active, QPalette::Highlight));
 }
 
 QTEST_MAIN(TestOutputWnd)
