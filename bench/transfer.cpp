@@ -44,7 +44,6 @@ void RunJobs(COutputWnd& pane, const QString& url, const QStringList& paths)
         auto job = std::make_unique<CDownloadThread>();
         job->m_strUrl = url;
         job->m_strPath = path;
-        job->m_pOutputWnd = &pane;
         jobs.push_back(pane.StartJob(std::move(job), path, path));
     }
     QEventLoop loop;

@@ -2,6 +2,7 @@
 
 #include "capture/pagetext.h"
 #include "capture/videosite.h"
+#include "downloadlist/downloadlistmodel.h"
 #include "downloadlist/outputwnd.h"
 #include "engine/converter.h"
 #include "engine/downloadthread.h"
@@ -103,13 +104,13 @@ void WritePageCopy(const QString& page)
 // Whether a listed job writes path: as its target, or, for a conversion, as its download
 // beside the target. Targets of the Flash Video type end in ".flv" and those of conversions never
 // do, so a listed target that is path without its ".flv" is a conversion's.
-bool IsTakenByAListedJob(const COutputWnd& pane, const QString& path, bool convert)
+bool IsTakenByAListedJob(const CDownloadListModel& rows, const QString& path, bool convert)
 {
-    if (pane.IsPathListed(path) || (convert && pane.IsPathListed(path + kFlvExtension.toString())))
+    if (rows.IsPathListed(path) || (convert && rows.IsPathListed(path + kFlvExtension.toString())))
         return true;
     const QString stem = path.chopped(kFlvExtension.size());
     return !convert && !stem.endsWith(kFlvExtension, Qt::CaseInsensitive) &&
-           pane.IsPathListed(stem);
+           rows.IsPathListed(stem);
 }
 
 // Asks before a file that is there is replaced; true when there is none or the user said Yes.
@@ -310,7 +311,7 @@ CDownloadThread* CDownloadVideoCommand::Run()
 
     // A conversion writes its download beside the target first: that file counts as written too.
     const bool convert = !EqualsIgnoringAsciiCase(extension, kFlvExtension);
-    if (IsTakenByAListedJob(*pane, path, convert)) {
+    if (IsTakenByAListedJob(*pane->Rows(), path, convert)) {
         Warn(owner, IDS_ALREADY_LISTED);
         return nullptr;
     }
@@ -323,7 +324,6 @@ CDownloadThread* CDownloadVideoCommand::Run()
     auto job = std::make_unique<CDownloadThread>();
     job->m_strUrl = url;
     job->m_strPath = path;
-    job->m_pOutputWnd = pane;
     job->m_strConverterFolder = m_strConverterFolder;
     if (convert) {
         if (!Converter::IsPresent(m_strConverterFolder)) {

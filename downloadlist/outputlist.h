@@ -33,8 +33,8 @@ public:
     int FirstSelectedRow() const;
 
     // The column of the last header click, and its direction.
-    int m_nSortColumn = 0;
-    bool m_bSortAscending = false;
+    int SortColumn() const { return m_nSortColumn; }
+    bool SortAscending() const { return m_bSortAscending; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -51,4 +51,6 @@ private:
     QAction* m_actClearCompleted = nullptr;
     QAction* m_actPlayVideo = nullptr;
     QAction* m_actCancelDownload = nullptr;
+    int m_nSortColumn = 0;
+    bool m_bSortAscending = false;
 };

@@ -32,27 +32,13 @@ COutputWnd::~COutputWnd()
     m_jobs.clear();
 }
 
-int COutputWnd::FindJobRow(const CDownloadThread* job) const
-{
-    return m_pModel->FindJobRow(job);
-}
-
-void COutputWnd::AddJobRow(CDownloadThread* job, const QString& name, const QString& fullPath)
-{
-    m_pModel->AddJobRow(job, name, fullPath);
-}
-
-bool COutputWnd::IsPathListed(const QString& path) const
-{
-    return m_pModel->IsPathListed(path);
-}
-
 CDownloadThread* COutputWnd::StartJob(std::unique_ptr<CDownloadThread> job, const QString& name,
                                       const QString& fullPath)
 {
     CDownloadThread* started = job.get();
+    started->m_pOutputWnd = m_pModel;
     m_jobs.push_back(std::move(job));
-    AddJobRow(started, name, fullPath);
+    m_pModel->AddJobRow(started, name, fullPath);
     connect(started, &QThread::finished, this, &COutputWnd::ReleaseFinishedJobs,
             Qt::QueuedConnection);
     started->start();
@@ -67,45 +53,14 @@ std::vector<const CDownloadThread*> COutputWnd::Jobs() const
     return jobs;
 }
 
+void COutputWnd::CancelAll()
+{
+    m_wndList->CancelActiveDownloads();
+}
+
 void COutputWnd::ReleaseFinishedJobs()
 {
     std::erase_if(m_jobs, [this](const std::unique_ptr<CDownloadThread>& job) {
         return job->HasEnded() && m_pModel->FindJobRow(job.get()) < 0;
     });
-}
-
-void COutputWnd::ShowDownloadProgress(const CDownloadThread* job, quint64 total, quint64 received,
-                                      quint32 elapsedMs)
-{
-    m_pModel->ShowDownloadProgress(job, total, received, elapsedMs);
-}
-
-void COutputWnd::ShowDownloadCompleted(const CDownloadThread* job)
-{
-    m_pModel->ShowDownloadCompleted(job);
-}
-
-void COutputWnd::ShowConversionQueued(const CDownloadThread* job)
-{
-    m_pModel->ShowConversionQueued(job);
-}
-
-void COutputWnd::ShowConversionProgress(const CDownloadThread* job, quint32 total, quint32 current)
-{
-    m_pModel->ShowConversionProgress(job, total, current);
-}
-
-void COutputWnd::ShowConversionCompleted(const CDownloadThread* job)
-{
-    m_pModel->ShowConversionCompleted(job);
-}
-
-void COutputWnd::ShowFailed(const CDownloadThread* job)
-{
-    m_pModel->ShowFailed(job);
-}
-
-void COutputWnd::RemoveJobRow(const CDownloadThread* job)
-{
-    m_pModel->RemoveJobRow(job);
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "engine/jobrows.h"
-
 #include <QDockWidget>
 
 #include <memory>
@@ -13,9 +11,10 @@ class COutputList;
 class QTabWidget;
 
 // The docked Download List pane: a tab "Download" whose page lists one row per job. The pane
-// owns the jobs it starts; it keeps each until its thread has ended and it has no row, and on
-// destruction it cancels the running ones and waits for them, so no worker outlives it.
-class COutputWnd final : public QDockWidget, public CJobRows {
+// owns the jobs it starts and hands each its rows to report into; it keeps a job until its
+// thread has ended and it has no row, and on destruction it stops the running ones and waits
+// for them, so no worker outlives the rows.
+class COutputWnd final : public QDockWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(COutputWnd)
 
@@ -26,27 +25,18 @@ public:
     CDownloadListModel* Rows() const { return m_pModel; }
     COutputList* List() const { return m_wndList; }
 
-    int FindJobRow(const CDownloadThread* job) const;
-    void AddJobRow(CDownloadThread* job, const QString& name, const QString& fullPath);
-    bool IsPathListed(const QString& path) const;
-
-    // Takes the job over, adds its row with AddJobRow and starts its thread, in that order: the
-    // job belongs to the pane from the moment a row refers to it, and its first report finds
-    // the row. Returns the job, which the pane keeps until it has ended and has no row.
+    // Takes the job over, gives it the rows, adds its row with AddJobRow and starts its thread,
+    // in that order: the job belongs to the pane from the moment a row refers to it, and its
+    // first report finds the row. Returns the job, which the pane keeps until it has ended and
+    // has no row.
     CDownloadThread* StartJob(std::unique_ptr<CDownloadThread> job, const QString& name,
                               const QString& fullPath);
     // The jobs the pane holds, running or kept for a row.
     std::vector<const CDownloadThread*> Jobs() const;
 
-    void ShowDownloadProgress(const CDownloadThread* job, quint64 total, quint64 received,
-                              quint32 elapsedMs) override;
-    void ShowDownloadCompleted(const CDownloadThread* job) override;
-    void ShowConversionQueued(const CDownloadThread* job) override;
-    void ShowConversionProgress(const CDownloadThread* job, quint32 total,
-                                quint32 current) override;
-    void ShowConversionCompleted(const CDownloadThread* job) override;
-    void ShowFailed(const CDownloadThread* job) override;
-    void RemoveJobRow(const CDownloadThread* job) override;
+    // For the window's close: every transfer that is starting or running is cancelled, without
+    // asking.
+    void CancelAll();
 
 private:
     // Deletes the jobs whose threads have ended and that no row refers to any more.

@@ -25,6 +25,7 @@ void Hover(CHyperLink& link, bool over)
 
 } // namespace
 
+// The About dialog's texts and version, and the hyperlink's underlines, colours and errors.
 class TestAbout final : public QObject {
     Q_OBJECT
 

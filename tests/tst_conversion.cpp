@@ -4,6 +4,7 @@
 #include "engine/outputformat.h"
 #include "tests/support/flvfixture.h"
 #include "tests/support/jobfixture.h"
+#include "tests/support/recordingrows.h"
 #include "tests/support/scriptedhttpserver.h"
 
 #include <QDir>
@@ -30,6 +31,8 @@ private slots:
     void init();
     void cleanup();
     void convertsThroughTheFront();
+    void reportsInOrder_data();
+    void reportsInOrder();
     void failedConversionKeepsTheDownload_data();
     void failedConversionKeepsTheDownload();
     void conversionsRunOneAtATime();
@@ -40,6 +43,10 @@ private slots:
     void paneDestroyedWhileConverting();
 
 private:
+    CDownloadThread* Start(const QString& url, const QString& path, int format,
+                           const QString& converterFolder);
+    CDownloadThread* Start(std::unique_ptr<CDownloadThread> job);
+    QStringList Cells(const CDownloadThread* job) const { return JobCells(*m_rows, job); }
     // A folder holding a converter script with this body; empty body: no converter at all.
     QString FakeConverter(const QByteArray& body);
     // The names of the files in the job's folder, hidden ones too.
@@ -49,7 +56,8 @@ private:
     QByteArray m_flv;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CScriptedHttpServer> m_server;
-    std::unique_ptr<COutputWnd> m_pane;
+    std::unique_ptr<CDownloadListModel> m_rows;
+    std::vector<std::unique_ptr<CDownloadThread>> m_jobs;
 };
 
 void TestConversion::initTestCase()
@@ -65,14 +73,29 @@ void TestConversion::init()
     m_dir = std::make_unique<QTemporaryDir>();
     m_server = std::make_unique<CScriptedHttpServer>();
     m_server->Route("/get_video", CScriptedHttpServer::Ok(m_flv));
-    m_pane = std::make_unique<COutputWnd>();
+    m_rows = std::make_unique<CDownloadListModel>();
 }
 
 void TestConversion::cleanup()
 {
-    m_pane.reset();
+    // Stopped and waited for before their rows go.
+    m_jobs.clear();
+    m_rows.reset();
     m_server.reset();
     m_dir.reset();
+}
+
+CDownloadThread* TestConversion::Start(std::unique_ptr<CDownloadThread> job)
+{
+    StartJob(*m_rows, *job);
+    m_jobs.push_back(std::move(job));
+    return m_jobs.back().get();
+}
+
+CDownloadThread* TestConversion::Start(const QString& url, const QString& path, int format,
+                                       const QString& converterFolder)
+{
+    return Start(MakeJob(url, path, format, converterFolder));
 }
 
 QString TestConversion::FakeConverter(const QByteArray& body)
@@ -97,14 +120,58 @@ QStringList TestConversion::Files() const
 void TestConversion::convertsThroughTheFront()
 {
     const QString path = m_dir->filePath(QStringLiteral("my clip.mp3"));
-    const QPointer<CDownloadThread> job =
-        StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3),
-                 QStringLiteral(QUILLMOOR_CONVERTER_DIR));
+    CDownloadThread* job = Start(m_server->Url("/get_video"), path, int(OutputFormat::Mp3),
+                                 QStringLiteral(QUILLMOOR_CONVERTER_DIR));
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
     QVERIFY2(job->Succeeded(), qPrintable(job->ErrorText()));
-    QCOMPARE(JobCells(*m_pane, job).mid(0, 2), (QStringList{"Completed", "100%"}));
+    QCOMPARE(Cells(job).mid(0, 2), (QStringList{"Completed", "100%"}));
     QVERIFY(qAbs(ProbeDuration(path) - 5.0) < 1.0);
     QCOMPARE(Files(), QStringList{"my clip.mp3"});
+}
+
+void TestConversion::reportsInOrder_data()
+{
+    QTest::addColumn<QByteArray>("script");       // the fake converter; empty: none
+    QTest::addColumn<QStringList>("kinds");       // the reports, each run of a kind once
+    QTest::addColumn<QString>("firstConverting"); // the conversion's first progress report
+
+    const QByteArray progress = "echo '  Duration: 00:00:10.00, start: 0.000000, bitrate: 1'\n"
+                                "sleep 0.1\necho 'frame= 1 time=4.50 bitrate=1'\nsleep 0.1\n"
+                                "echo 'frame= 2 time=9.90 bitrate=1'\nsleep 0.1\n";
+    QTest::newRow("converted: queued, then its progress, then converted")
+        << progress + "echo done > \"$out\"\n"
+        << QStringList{"progress", "completed", "queued", "converting", "converted"}
+        << "converting 10 0";
+    QTest::newRow("converter fails after its progress: failed last")
+        << progress + "exit 3\n"
+        << QStringList{"progress", "completed", "queued", "converting", "failed"}
+        << "converting 10 0";
+    QTest::newRow("no converter: queued, then failed")
+        << QByteArray() << QStringList{"progress", "completed", "queued", "failed"} << QString();
+}
+
+void TestConversion::reportsInOrder()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QStringList, kinds);
+    QFETCH(QString, firstConverting);
+
+    CRecordingRows rows;
+    const auto job = MakeJob(m_server->Url("/get_video"), m_dir->filePath("clip.mp3"),
+                             int(OutputFormat::Mp3), FakeConverter(script));
+    job->m_pOutputWnd = &rows;
+    job->start();
+    QVERIFY(job->wait(kTimeoutMs));
+    QCOMPARE(rows.Kinds(), kinds);
+    // The duration comes with a position of 0; a position is shown with the chunk after its own.
+    QString first;
+    for (const QString& report : rows.Reports()) {
+        if (report.startsWith("converting")) {
+            first = report;
+            break;
+        }
+    }
+    QCOMPARE(first, firstConverting);
 }
 
 void TestConversion::failedConversionKeepsTheDownload_data()
@@ -134,11 +201,11 @@ void TestConversion::failedConversionKeepsTheDownload()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(earlier);
     }
-    const QPointer<CDownloadThread> job = StartJob(*m_pane, m_server->Url("/get_video"), path,
-                                                   int(OutputFormat::Mp3), FakeConverter(script));
+    CDownloadThread* job =
+        Start(m_server->Url("/get_video"), path, int(OutputFormat::Mp3), FakeConverter(script));
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
     QVERIFY(!job->Succeeded());
-    QCOMPARE(JobCells(*m_pane, job).constFirst(), QStringLiteral("Failed"));
+    QCOMPARE(Cells(job).constFirst(), QStringLiteral("Failed"));
     QCOMPARE(ReadWholeFile(path + ".flv"), m_flv);
     // Nothing half-written is left, under the target's name or any other.
     QCOMPARE(QFile::exists(path), !earlier.isNull());
@@ -157,14 +224,10 @@ void TestConversion::conversionsRunOneAtATime()
         "i=0\nwhile [ $i -lt 10 ]; do echo \"frame= 1 time=$i.50 bitrate=1\"; sleep 0.1; "
         "i=$((i+1)); done\n"
         ": > \"$out\"\nrmdir \"$d/running\"\n");
-    const QPointer<CDownloadThread> a =
-        StartJob(*m_pane, m_server->Url("/get_video"), m_dir->filePath("a.mp3"), 7, folder);
-    const QPointer<CDownloadThread> b =
-        StartJob(*m_pane, m_server->Url("/get_video"), m_dir->filePath("b.mp3"), 7, folder);
+    CDownloadThread* a = Start(m_server->Url("/get_video"), m_dir->filePath("a.mp3"), 7, folder);
+    CDownloadThread* b = Start(m_server->Url("/get_video"), m_dir->filePath("b.mp3"), 7, folder);
 
-    const auto status = [this](const CDownloadThread* job) {
-        return JobCells(*m_pane, job).constFirst();
-    };
+    const auto status = [this](const CDownloadThread* job) { return Cells(job).constFirst(); };
     // One converts while the other waits its turn, then the other converts.
     const auto oneWaitsForTheOther = [&] {
         return (status(a) == "Converting" && status(b) == "Conversion Queued") ||
@@ -174,8 +237,8 @@ void TestConversion::conversionsRunOneAtATime()
     const bool aFirst = status(a) == "Converting";
     QTRY_COMPARE_WITH_TIMEOUT(status(aFirst ? b : a), QStringLiteral("Converting"), kTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(a->HasEnded() && b->HasEnded(), kTimeoutMs);
-    QCOMPARE(JobCells(*m_pane, a).mid(0, 2), (QStringList{"Completed", "100%"}));
-    QCOMPARE(JobCells(*m_pane, b).mid(0, 2), (QStringList{"Completed", "100%"}));
+    QCOMPARE(Cells(a).mid(0, 2), (QStringList{"Completed", "100%"}));
+    QCOMPARE(Cells(b).mid(0, 2), (QStringList{"Completed", "100%"}));
     QVERIFY(!QFile::exists(folder + "/overlap"));
     QVERIFY(!QFile::exists(m_dir->filePath("a.mp3.flv")));
 }
@@ -188,14 +251,12 @@ void TestConversion::cancelledTransferIsNotConverted()
     m_server->Route("/slow", drip);
     const QString folder = FakeConverter(": > \"$d/ran\"\n: > \"$out\"\n");
     const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
-    const QPointer<CDownloadThread> job =
-        StartJob(*m_pane, m_server->Url("/slow"), path, int(OutputFormat::Mp3), folder);
-    QTRY_VERIFY_WITH_TIMEOUT(JobCells(*m_pane, job).value(3) != "0KB" &&
-                                 JobCells(*m_pane, job).constFirst() == "Downloading",
-                             kTimeoutMs);
+    CDownloadThread* job = Start(m_server->Url("/slow"), path, int(OutputFormat::Mp3), folder);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        Cells(job).value(3) != "0KB" && Cells(job).constFirst() == "Downloading", kTimeoutMs);
     job->m_bCancel = true;
-    QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), kTimeoutMs);
-    QCOMPARE(m_pane->FindJobRow(job), -1);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
+    QCOMPARE(m_rows->FindJobRow(job), -1);
     QVERIFY(!QFile::exists(folder + "/ran"));
     const QByteArray partial = ReadWholeFile(path + ".flv");
     QVERIFY(!partial.isEmpty() && partial.size() < m_flv.size());
@@ -206,13 +267,9 @@ void TestConversion::formatOutsideTheRangeUsesXvid()
     const QString folder =
         FakeConverter("for a; do printf '%s\\n' \"$a\"; done > \"$d/args\"\n: > \"$out\"\n");
     const QString path = m_dir->filePath(QStringLiteral("a \"b\" c.avi"));
-    auto job = std::make_unique<CDownloadThread>();
-    job->m_strUrl = m_server->Url("/get_video");
-    job->m_strPath = path;
-    job->m_pOutputWnd = m_pane.get();
+    auto job = MakeJob(m_server->Url("/get_video"), path, 0, folder);
     job->m_bConvert = true; // with format 0, which the command never produces
-    job->m_strConverterFolder = folder;
-    const QPointer<CDownloadThread> started = m_pane->StartJob(std::move(job), "x", path);
+    CDownloadThread* started = Start(std::move(job));
     QTRY_VERIFY_WITH_TIMEOUT(started->HasEnded(), kTimeoutMs);
     QVERIFY2(started->Succeeded(), qPrintable(started->ErrorText()));
     QStringList arguments =
@@ -245,8 +302,7 @@ void TestConversion::longestTargetNameConverts()
     QCOMPARE(name.toUtf8().size(), 251);
     const QString folder = FakeConverter("echo converted > \"$out\"\n");
     const QString path = m_dir->filePath(name);
-    const QPointer<CDownloadThread> job =
-        StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
+    CDownloadThread* job = Start(m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
     QVERIFY2(job->Succeeded(), qPrintable(job->ErrorText()));
     QCOMPARE(ReadWholeFile(path), QByteArray("converted\n"));
@@ -258,20 +314,20 @@ void TestConversion::paneDestroyedWhileConverting()
     const QString folder = FakeConverter("echo $$ > \"$d/pid\"\necho half > \"$out\"\n"
                                          "echo 'Duration: 00:01:00.00, x'\nexec sleep 60\n");
     const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
+    auto pane = std::make_unique<COutputWnd>();
     const QPointer<CDownloadThread> job =
-        StartJob(*m_pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
-    QTRY_COMPARE_WITH_TIMEOUT(JobCells(*m_pane, job).constFirst(), QStringLiteral("Converting"),
+        StartJob(*pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
+    QTRY_COMPARE_WITH_TIMEOUT(JobCells(*pane, job).constFirst(), QStringLiteral("Converting"),
                               kTimeoutMs);
     const QByteArray pid = ReadWholeFile(folder + "/pid").trimmed();
     QVERIFY(!pid.isEmpty());
     QVERIFY(!QFile::exists(path));
 
-    m_pane.reset();
+    pane.reset();
     QVERIFY(job.isNull());
     QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid)));
     QCOMPARE(ReadWholeFile(path + ".flv"), m_flv);
     QCOMPARE(Files(), QStringList{"clip.mp3.flv"});
-    m_pane = std::make_unique<COutputWnd>();
 }
 
 QTEST_MAIN(TestConversion)

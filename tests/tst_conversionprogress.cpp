@@ -3,6 +3,7 @@
 
 #include <QTest>
 
+// Reading the converter's console output: durations and positions, chunk by chunk.
 class TestConversionProgress final : public QObject {
     Q_OBJECT
 

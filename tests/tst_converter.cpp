@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+// The converter's contract: the preset of every format and when the converter counts as present.
 class TestConverter final : public QObject {
     Q_OBJECT
 

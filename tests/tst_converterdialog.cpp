@@ -49,6 +49,7 @@ bool ConnectionOpen(quint16 port)
 
 } // namespace
 
+// The converter download dialog against a real server: fetch, checksum, unpack, and closing it.
 class TestConverterDialog final : public QObject {
     Q_OBJECT
 

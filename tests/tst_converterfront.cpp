@@ -110,6 +110,7 @@ QString RealTimeFfmpeg(const QTemporaryDir& dir, const QString& reportSeconds)
 
 } // namespace
 
+// The converter front: its mapping of the old options, its times, real files, and its end.
 class TestConverterFront final : public QObject {
     Q_OBJECT
 

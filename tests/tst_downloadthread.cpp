@@ -2,6 +2,7 @@
 #include "downloadlist/outputwnd.h"
 #include "engine/downloadthread.h"
 #include "tests/support/jobfixture.h"
+#include "tests/support/recordingrows.h"
 #include "tests/support/scriptedhttpserver.h"
 
 #include <QFile>
@@ -78,6 +79,9 @@ qint64 ResidentBytes()
 
 } // namespace
 
+// A job's HTTP transfer against scripted servers and Python's: what reaches the file, what its
+// row shows and in which order it reports, failures with their reasons, stalls and cancels.
+// Jobs report into the row model alone; only the tests of the pane's ownership build a pane.
 class TestDownloadThread final : public QObject {
     Q_OBJECT
 
@@ -86,6 +90,8 @@ private slots:
     void cleanup();
     void transfer_data();
     void transfer();
+    void reportsInOrder_data();
+    void reportsInOrder();
     void connectionRefusedFails();
     void unwritableTargetFails_data();
     void unwritableTargetFails();
@@ -102,36 +108,47 @@ private slots:
     void transferFromPythonHttpServer();
 
 private:
-    QPointer<CDownloadThread> Start(const QString& url, const QString& path);
+    CDownloadThread* Start(const QString& url, const QString& path);
+    CDownloadThread* Start(std::unique_ptr<CDownloadThread> job);
     QStringList Cells(const CDownloadThread* job) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CScriptedHttpServer> m_server;
-    std::unique_ptr<COutputWnd> m_pane;
+    std::unique_ptr<Model> m_rows;
+    std::vector<std::unique_ptr<CDownloadThread>> m_jobs;
 };
 
 void TestDownloadThread::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_server = std::make_unique<CScriptedHttpServer>();
-    m_pane = std::make_unique<COutputWnd>();
+    m_rows = std::make_unique<Model>();
 }
 
 void TestDownloadThread::cleanup()
 {
-    m_pane.reset();
+    // Stopped and waited for before their rows go.
+    m_jobs.clear();
+    m_rows.reset();
     m_server.reset();
     m_dir.reset();
 }
 
-QPointer<CDownloadThread> TestDownloadThread::Start(const QString& url, const QString& path)
+CDownloadThread* TestDownloadThread::Start(std::unique_ptr<CDownloadThread> job)
 {
-    return StartJob(*m_pane, url, path);
+    StartJob(*m_rows, *job);
+    m_jobs.push_back(std::move(job));
+    return m_jobs.back().get();
+}
+
+CDownloadThread* TestDownloadThread::Start(const QString& url, const QString& path)
+{
+    return Start(MakeJob(url, path));
 }
 
 QStringList TestDownloadThread::Cells(const CDownloadThread* job) const
 {
-    return JobCells(*m_pane, job);
+    return JobCells(*m_rows, job);
 }
 
 void TestDownloadThread::transfer_data()
@@ -175,7 +192,7 @@ void TestDownloadThread::transfer()
     m_server->Route("/watch", CScriptedHttpServer::Redirect(
                                   m_server->Url("/get_video?video_id=v&t=x").toLatin1()));
     const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
-    const QPointer<CDownloadThread> job = Start(m_server->Url("/watch"), path);
+    CDownloadThread* job = Start(m_server->Url("/watch"), path);
 
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
     QCOMPARE(Cells(job), cells);
@@ -183,6 +200,78 @@ void TestDownloadThread::transfer()
     QCOMPARE(QFile::exists(path), !file.isNull());
     if (!file.isNull())
         QCOMPARE(ReadWholeFile(path), file);
+}
+
+void TestDownloadThread::reportsInOrder_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::addColumn<bool>("cancel");       // cancelled once the first piece is reported
+    QTest::addColumn<QStringList>("kinds"); // the reports, each run of a kind once
+    QTest::addColumn<int>("pieces");        // progress reports after the first; -1: not counted
+
+    // 5000 bytes are ten pieces of 512 bytes and one of 392.
+    QTest::newRow("whole body: a report as the file is made, one a piece, then completed")
+        << Reply(CScriptedHttpServer::Ok(Pattern(5000))) << false
+        << QStringList{"progress", "completed"} << 10;
+    Reply drip = CScriptedHttpServer::Ok(Pattern(5000));
+    drip.dripBytes = 700;
+    drip.dripDelayMs = 5;
+    QTest::newRow("odd network reads: no piece over 512 bytes")
+        << drip << false << QStringList{"progress", "completed"} << -1;
+    Reply cut = CScriptedHttpServer::Ok(Pattern(5000));
+    cut.cutAfter = 1024;
+    QTest::newRow("cut short: failed after the pieces that came")
+        << cut << false << QStringList{"progress", "failed"} << 2;
+    QTest::newRow("refused: failed, nothing else")
+        << Reply(CScriptedHttpServer::Status(500, "Server Error", "oops")) << false
+        << QStringList{"failed"} << -1;
+    Reply slow = CScriptedHttpServer::Ok(Pattern(1 << 20));
+    slow.dripBytes = 4096;
+    slow.dripDelayMs = 10;
+    QTest::newRow("cancelled: the row is removed, nothing after")
+        << slow << true << QStringList{"progress", "removed"} << -1;
+}
+
+void TestDownloadThread::reportsInOrder()
+{
+    QFETCH(Reply, reply);
+    QFETCH(bool, cancel);
+    QFETCH(QStringList, kinds);
+    QFETCH(int, pieces);
+
+    m_server->Route("/get_video", reply);
+    CRecordingRows rows;
+    CDownloadThread job;
+    job.m_strUrl = m_server->Url("/get_video");
+    job.m_strPath = m_dir->filePath(QStringLiteral("clip.flv"));
+    job.m_pOutputWnd = &rows;
+    job.start();
+    if (cancel) {
+        QTRY_VERIFY_WITH_TIMEOUT(rows.Reports().size() > 1, kJobTimeoutMs);
+        job.m_bCancel = true;
+    }
+    QVERIFY(job.wait(kJobTimeoutMs));
+
+    const QStringList reports = rows.Reports();
+    QCOMPARE(rows.Kinds(), kinds);
+    if (kinds.constFirst() == "progress") {
+        // The first report comes before any byte, with no time passed.
+        const QString total =
+            QString::number(reply.bodySize < 0 ? reply.body.size() : reply.bodySize);
+        QCOMPARE(reports.constFirst(), "progress " + total + " 0");
+        QCOMPARE(rows.ElapsedTimes().constFirst(), 0u);
+    }
+    // Every later report counts one more piece of at most 512 bytes, and time only goes on.
+    const QList<quint32> times = rows.ElapsedTimes();
+    qint64 last = 0;
+    for (int i = 1; i < times.size(); ++i) {
+        const qint64 received = reports[i].section(u' ', 2, 2).toLongLong();
+        QVERIFY2(received > last && received - last <= 512, qPrintable(reports[i]));
+        QVERIFY(times[i] >= times[i - 1]);
+        last = received;
+    }
+    if (pieces >= 0)
+        QCOMPARE(times.size() - 1, pieces);
 }
 
 void TestDownloadThread::connectionRefusedFails()
@@ -236,7 +325,7 @@ void TestDownloadThread::unwritableTargetFails()
     }
     m_server->Route("/get_video", CScriptedHttpServer::Ok(Pattern(100000)));
     const FileSizeLimit limit(fileSizeLimit);
-    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), target);
+    CDownloadThread* job = Start(m_server->Url("/get_video"), target);
     QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
     QCOMPARE(Cells(job).constFirst(), QStringLiteral("Failed"));
     QVERIFY(!job->Succeeded());
@@ -295,13 +384,10 @@ void TestDownloadThread::stalledServerFails()
     m_server->Route("/get_video", reply);
     const QString url = m_server->Url("/get_video");
     const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
-    auto job = std::make_unique<CDownloadThread>();
+    auto job = MakeJob(url, path);
     QCOMPARE(job->m_nStallLimitMs, CDownloadThread::kStallLimitMs);
-    job->m_strUrl = url;
-    job->m_strPath = path;
-    job->m_pOutputWnd = m_pane.get();
     job->m_nStallLimitMs = kShortStallMs;
-    const QPointer<CDownloadThread> started = m_pane->StartJob(std::move(job), "clip.flv", path);
+    CDownloadThread* started = Start(std::move(job));
 
     QTRY_VERIFY_WITH_TIMEOUT(started->HasEnded(), kJobTimeoutMs);
     QCOMPARE(Cells(started), cells);
@@ -320,13 +406,13 @@ void TestDownloadThread::streamWithoutEndRunsInBoundedMemory()
     const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
     constexpr qint64 kStreamed = 64 << 20;
     const qint64 before = ResidentBytes();
-    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
+    CDownloadThread* job = Start(m_server->Url("/get_video"), path);
 
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > kStreamed, 60000);
     const qint64 grown = ResidentBytes() - before;
     QCOMPARE(Cells(job).constFirst(), QStringLiteral("Downloading"));
     job->m_bCancel = true;
-    QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), kJobTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
     // The body goes to the file, not into memory: far less than what came stays resident.
     QVERIFY2(grown < kStreamed / 2, qPrintable(QString::number(grown)));
     QVERIFY(QFileInfo(path).size() > kStreamed);
@@ -339,18 +425,18 @@ void TestDownloadThread::cancelMidTransferKeepsThePartialFile()
     drip.dripDelayMs = 10;
     m_server->Route("/get_video", drip);
     const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
-    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
+    CDownloadThread* job = Start(m_server->Url("/get_video"), path);
 
     QTRY_VERIFY_WITH_TIMEOUT(Cells(job).value(0) == QStringLiteral("Downloading") &&
                                  Cells(job).value(3) != QStringLiteral("0KB"),
                              kJobTimeoutMs);
     job->m_bCancel = true;
-    QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), kJobTimeoutMs);
-    QCOMPARE(m_pane->FindJobRow(job), -1);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(m_rows->FindJobRow(job), -1);
     const qint64 kept = QFileInfo(path).size();
     QVERIFY2(kept > 0 && kept < (1 << 20), qPrintable(QString::number(kept)));
     QCOMPARE(ReadWholeFile(path), Pattern(1 << 20).left(kept));
-    QTRY_COMPARE(m_pane->Rows()->rowCount(), 0);
+    QTRY_COMPARE(m_rows->rowCount(), 0);
 }
 
 void TestDownloadThread::cancelWhileTheServerIsSilent_data()
@@ -373,13 +459,14 @@ void TestDownloadThread::cancelWhileTheServerIsSilent()
 
     m_server->Route("/get_video", reply);
     const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
-    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
+    CDownloadThread* job = Start(m_server->Url("/get_video"), path);
     QTRY_COMPARE_WITH_TIMEOUT(Cells(job).constFirst(), statusBeforeCancel, kJobTimeoutMs);
-    QTest::qWait(300);
+    // Cancelled once the request is out and the server keeps silent.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->Requests().size(), 1, kJobTimeoutMs);
     job->m_bCancel = true;
     // The server would stay silent for a minute; the job must not wait for it.
-    QTRY_VERIFY_WITH_TIMEOUT(job.isNull() || job->HasEnded(), 10000);
-    QCOMPARE(m_pane->FindJobRow(job), -1);
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), 10000);
+    QCOMPARE(m_rows->FindJobRow(job), -1);
 }
 
 void TestDownloadThread::twoJobsAtOnce()
@@ -394,8 +481,8 @@ void TestDownloadThread::twoJobsAtOnce()
     m_server->Route("/two", second);
     const QString one = m_dir->filePath(QStringLiteral("one.flv"));
     const QString two = m_dir->filePath(QStringLiteral("two.flv"));
-    const QPointer<CDownloadThread> a = Start(m_server->Url("/one"), one);
-    const QPointer<CDownloadThread> b = Start(m_server->Url("/two"), two);
+    CDownloadThread* a = Start(m_server->Url("/one"), one);
+    CDownloadThread* b = Start(m_server->Url("/two"), two);
 
     QTRY_VERIFY_WITH_TIMEOUT(a->HasEnded() && b->HasEnded(), kJobTimeoutMs);
     QCOMPARE(Cells(a), (QStringList{"Completed", "100%", "64.0KB", "64.0KB", ""}));
@@ -410,19 +497,21 @@ void TestDownloadThread::finishedJobIsReleasedOnceItsRowIsGone()
     Reply silent = CScriptedHttpServer::Ok("flv");
     silent.silenceMs = 60000;
     m_server->Route("/silent", silent);
-    const QPointer<CDownloadThread> kept = Start(m_server->Url("/get_video"), m_dir->filePath("a"));
+    COutputWnd pane;
+    const QPointer<CDownloadThread> kept =
+        StartJob(pane, m_server->Url("/get_video"), m_dir->filePath("a"));
     const QPointer<CDownloadThread> cancelled =
-        Start(m_server->Url("/silent"), m_dir->filePath("b"));
+        StartJob(pane, m_server->Url("/silent"), m_dir->filePath("b"));
     QTRY_VERIFY_WITH_TIMEOUT(kept->HasEnded(), kJobTimeoutMs);
-    QTRY_COMPARE_WITH_TIMEOUT(Cells(cancelled).constFirst(), QStringLiteral("Downloading"),
+    QTRY_COMPARE_WITH_TIMEOUT(JobCells(pane, cancelled).constFirst(), QStringLiteral("Downloading"),
                               kJobTimeoutMs);
     cancelled->m_bCancel = true;
 
     // The cancelled job loses its row and, with nothing left to reach it, its object.
     QTRY_VERIFY_WITH_TIMEOUT(cancelled.isNull(), kJobTimeoutMs);
     QVERIFY(!kept.isNull());
-    QCOMPARE(m_pane->Jobs(), std::vector<const CDownloadThread*>{kept.data()});
-    QCOMPARE(Cells(kept).constFirst(), QStringLiteral("Completed"));
+    QCOMPARE(pane.Jobs(), std::vector<const CDownloadThread*>{kept.data()});
+    QCOMPARE(JobCells(pane, kept).constFirst(), QStringLiteral("Completed"));
 }
 
 void TestDownloadThread::paneDestroyedWhileAJobRuns()
@@ -432,15 +521,15 @@ void TestDownloadThread::paneDestroyedWhileAJobRuns()
     drip.dripDelayMs = 10;
     m_server->Route("/get_video", drip);
     const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
-    const QPointer<CDownloadThread> job = Start(m_server->Url("/get_video"), path);
-    QTRY_COMPARE_WITH_TIMEOUT(Cells(job).constFirst(), QStringLiteral("Downloading"),
+    auto pane = std::make_unique<COutputWnd>();
+    const QPointer<CDownloadThread> job = StartJob(*pane, m_server->Url("/get_video"), path);
+    QTRY_COMPARE_WITH_TIMEOUT(JobCells(*pane, job).constFirst(), QStringLiteral("Downloading"),
                               kJobTimeoutMs);
 
-    m_pane.reset();
+    pane.reset();
     // The job went with the pane, after its worker had stopped; what it wrote stays.
     QVERIFY(job.isNull());
     QVERIFY(QFileInfo(path).size() < (1 << 20));
-    m_pane = std::make_unique<COutputWnd>();
 }
 
 void TestDownloadThread::transferFromPythonHttpServer()

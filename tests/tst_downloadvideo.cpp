@@ -299,7 +299,7 @@ void TestDownloadVideo::eachType()
     QCOMPARE(job->m_strUrl, m_site.Url("/get_video?video_id=x7Kd_9&t=vjVQa1PpcFM"));
     QCOMPARE(job->m_bConvert, convert);
     QCOMPARE(job->m_nFormat, format);
-    const int row = Pane()->FindJobRow(job);
+    const int row = Pane()->Rows()->FindJobRow(job);
     QCOMPARE(Pane()->Rows()->CellText(row, CDownloadListModel::FileName), "clip" + extension);
     QCOMPARE(Pane()->Rows()->CellText(row, CDownloadListModel::FullPath), target);
 

@@ -32,6 +32,7 @@ constexpr int kShortStallMs = 1500;
 
 } // namespace
 
+// The text client and the file download against scripted servers: results, stalls and caps.
 class TestHttpClient final : public QObject {
     Q_OBJECT
 

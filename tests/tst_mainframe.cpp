@@ -568,12 +568,12 @@ void TestMainFrame::closingCancelsTransfersOnly()
     COutputWnd* pane = Frame()->m_wndOutput;
     CDownloadThread downloading;
     CDownloadThread converting;
-    pane->AddJobRow(&downloading, "a.flv", "/v/a.flv");
-    pane->ShowDownloadProgress(&downloading, 100, 10, 5);
-    pane->AddJobRow(&converting, "b.mp3", "/v/b.mp3");
-    pane->ShowConversionProgress(&converting, 100, 10);
-    pane->ShowConversionQueued(&converting);
-    pane->ShowConversionProgress(&converting, 100, 10);
+    pane->Rows()->AddJobRow(&downloading, "a.flv", "/v/a.flv");
+    pane->Rows()->ShowDownloadProgress(&downloading, 100, 10, 5);
+    pane->Rows()->AddJobRow(&converting, "b.mp3", "/v/b.mp3");
+    pane->Rows()->ShowConversionProgress(&converting, 100, 10);
+    pane->Rows()->ShowConversionQueued(&converting);
+    pane->Rows()->ShowConversionProgress(&converting, 100, 10);
     QSignalSpy destroyed(pane, &QObject::destroyed);
     const QStringList statuses{pane->Rows()->CellText(0, CDownloadListModel::Status),
                                pane->Rows()->CellText(1, CDownloadListModel::Status)};

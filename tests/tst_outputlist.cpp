@@ -29,36 +29,36 @@ void SetStatuses(COutputWnd& pane, std::array<CDownloadThread, kRows>& jobs,
 {
     for (int i = 0; i < statuses.size(); ++i) {
         CDownloadThread* job = &jobs[size_t(i)];
-        pane.AddJobRow(job, QStringLiteral("clip%1.flv").arg(i),
-                       QStringLiteral("/v/clip%1.flv").arg(i));
+        pane.Rows()->AddJobRow(job, QStringLiteral("clip%1.flv").arg(i),
+                               QStringLiteral("/v/clip%1.flv").arg(i));
         const QString& s = statuses[i];
         if (s == "Downloading" || s == "Cancelling" || s == "Completed" || s.startsWith("Conver"))
-            pane.ShowDownloadProgress(job, 1000, 990, 10);
+            pane.Rows()->ShowDownloadProgress(job, 1000, 990, 10);
         if (s == "Cancelling")
             pane.Rows()->CancelRows({i});
         if (s == "Completed" || s.startsWith("Conver"))
-            pane.ShowDownloadCompleted(job);
+            pane.Rows()->ShowDownloadCompleted(job);
         if (s.startsWith("Conver"))
-            pane.ShowConversionQueued(job);
+            pane.Rows()->ShowConversionQueued(job);
         if (s == "Converting")
-            pane.ShowConversionProgress(job, 100, 50);
+            pane.Rows()->ShowConversionProgress(job, 100, 50);
         if (s == "Converted") {
-            pane.ShowConversionProgress(job, 100, 100);
-            pane.ShowConversionCompleted(job);
+            pane.Rows()->ShowConversionProgress(job, 100, 100);
+            pane.Rows()->ShowConversionCompleted(job);
         }
         if (s == "Failed")
-            pane.ShowFailed(job);
+            pane.Rows()->ShowFailed(job);
         // Two ways a row fails with "100%" in its Progress cell.
         if (s == "Failed in the last write") {
-            pane.ShowDownloadProgress(job, 1000, 1000, 10);
-            pane.ShowFailed(job);
+            pane.Rows()->ShowDownloadProgress(job, 1000, 1000, 10);
+            pane.Rows()->ShowFailed(job);
         }
         if (s == "Failed after converting to the end") {
-            pane.ShowDownloadProgress(job, 1000, 1000, 10);
-            pane.ShowDownloadCompleted(job);
-            pane.ShowConversionQueued(job);
-            pane.ShowConversionProgress(job, 100, 100);
-            pane.ShowFailed(job);
+            pane.Rows()->ShowDownloadProgress(job, 1000, 1000, 10);
+            pane.Rows()->ShowDownloadCompleted(job);
+            pane.Rows()->ShowConversionQueued(job);
+            pane.Rows()->ShowConversionProgress(job, 100, 100);
+            pane.Rows()->ShowFailed(job);
         }
     }
 }
@@ -96,6 +96,7 @@ bool PlayVideoOffered(COutputList* list)
 
 } // namespace
 
+// The Download List's commands: Clear Completed, Cancel Download, Play Video, open and sort.
 class TestOutputList final : public QObject {
     Q_OBJECT
 
@@ -224,7 +225,7 @@ void TestOutputList::cancelDownloadWhileARowLeaves()
     SetStatuses(*m_pane, m_jobs, {"Cancelling", "Downloading", "Downloading"});
     Select(m_pane->List(), selected);
     const auto rowLeaves = [this](QWidget*) {
-        std::thread([this] { m_pane->RemoveJobRow(&m_jobs[0]); }).join();
+        std::thread([this] { m_pane->Rows()->RemoveJobRow(&m_jobs[0]); }).join();
         // The list's refresh, inside the question's own loop, takes the row out.
         QVERIFY(QTest::qWaitFor([this] { return m_pane->Rows()->rowCount() == 2; }, 5000));
     };
@@ -251,7 +252,7 @@ void TestOutputList::cancelLosesToACompletion()
     // The job completes right after the row was marked: the row must not stay "Cancelling".
     SetStatuses(*m_pane, m_jobs, {"Downloading"});
     m_pane->List()->CancelActiveDownloads();
-    m_pane->ShowDownloadCompleted(&m_jobs[0]);
+    m_pane->Rows()->ShowDownloadCompleted(&m_jobs[0]);
     QCOMPARE(Column(*m_pane, Model::Status), QStringList{"Completed"});
 
     // A job that has ended reports nothing more: its row is not written through.
@@ -259,7 +260,7 @@ void TestOutputList::cancelLosesToACompletion()
     ended.m_strUrl = QStringLiteral("http://127.0.0.1:1/");
     ended.start();
     QVERIFY(ended.wait(30000));
-    m_pane->AddJobRow(&ended, QStringLiteral("x"), QStringLiteral("/x"));
+    m_pane->Rows()->AddJobRow(&ended, QStringLiteral("x"), QStringLiteral("/x"));
     m_pane->List()->CancelActiveDownloads();
     QCOMPARE(m_pane->Rows()->CellText(1, Model::Status), QStringLiteral("Starting"));
     m_pane.reset();
@@ -335,11 +336,11 @@ void TestOutputList::headerClicksSortByText()
 {
     const quint64 sizes[] = {9961472, 10695475, 524288, 1100};
     for (int i = 0; i < 4; ++i) {
-        m_pane->AddJobRow(&m_jobs[size_t(i)], QStringLiteral("n%1").arg(i),
-                          QStringLiteral("/p%1").arg(i));
-        m_pane->ShowDownloadProgress(&m_jobs[size_t(i)], sizes[i], 0, 0);
+        m_pane->Rows()->AddJobRow(&m_jobs[size_t(i)], QStringLiteral("n%1").arg(i),
+                                  QStringLiteral("/p%1").arg(i));
+        m_pane->Rows()->ShowDownloadProgress(&m_jobs[size_t(i)], sizes[i], 0, 0);
     }
-    m_pane->ShowDownloadCompleted(&m_jobs[3]);
+    m_pane->Rows()->ShowDownloadCompleted(&m_jobs[3]);
     COutputList* list = m_pane->List();
     QHeaderView* header = list->horizontalHeader();
     m_pane->resize(900, 300);
@@ -354,14 +355,14 @@ void TestOutputList::headerClicksSortByText()
     // Texts, not numbers: 10.2MB sorts before 9.5MB.
     click(Model::Size);
     QCOMPARE(Column(*m_pane, Model::Size), (QStringList{"1.1KB", "10.2MB", "512.0KB", "9.5MB"}));
-    QCOMPARE(list->m_bSortAscending, true);
+    QCOMPARE(list->SortAscending(), true);
     click(Model::Size);
     QCOMPARE(Column(*m_pane, Model::Size), (QStringList{"9.5MB", "512.0KB", "10.2MB", "1.1KB"}));
     click(Model::Status);
     QCOMPARE(Column(*m_pane, Model::Status),
              (QStringList{"Completed", "Downloading", "Downloading", "Downloading"}));
     // Each row still belongs to its job.
-    QCOMPARE(m_pane->Rows()->CellText(m_pane->FindJobRow(&m_jobs[2]), Model::Size),
+    QCOMPARE(m_pane->Rows()->CellText(m_pane->Rows()->FindJobRow(&m_jobs[2]), Model::Size),
              QStringLiteral("512.0KB"));
 }
 

@@ -2,6 +2,7 @@
 
 #include <QTest>
 
+// The page text utilities: markers, entities, file-name characters and replacement.
 class TestPageText final : public QObject {
     Q_OBJECT
 

@@ -88,7 +88,6 @@ protected:
 Q_DECLARE_METATYPE(Damage)
 
 // Version numbers, the program file's version record and the maker's version document.
-
 class TestUpdate final : public QObject {
     Q_OBJECT
 

@@ -3,6 +3,7 @@
 
 #include <QTest>
 
+// The video site's fixed points: its addresses and the markers of a real video page.
 class TestVideoSite final : public QObject {
     Q_OBJECT
 

@@ -49,6 +49,7 @@ bool Run(const QString& program, const QStringList& arguments, const QString& fo
 
 } // namespace
 
+// The ZIP reader on archives from several zippers, and on hostile or broken ones.
 class TestZipArchive final : public QObject {
     Q_OBJECT
 
