@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -148,8 +149,24 @@ void CFfmpegDowloadDlg::OnStopped(const QString& status, const QString& message)
         QMessageBox::warning(this, LoadResString(IDR_QUILLMOOR), message);
 }
 
+bool CFfmpegDowloadDlg::FolderTakesTheArchive()
+{
+    // An installed program's folder is the system's: a user may not write there. Better said
+    // now, naming the folder, than as a failed download.
+    QFile archive(m_strZipPath);
+    if (archive.open(QIODevice::WriteOnly))
+        return true;
+    OnStopped(QStringLiteral("Download failed."),
+              LoadResString(IDS_CONVERTER_FOLDER_NOT_WRITABLE)
+                  .arg(QDir::toNativeSeparators(m_strFolder), archive.errorString()));
+    return false;
+}
+
 void CFfmpegDowloadDlg::OnDownload()
 {
+    // Nothing has started yet: the user may make the folder writable and try again.
+    if (!FolderTakesTheArchive())
+        return;
     // One worker per dialog: the button never comes back.
     m_pDownload->setEnabled(false);
     m_job = std::make_shared<Job>();

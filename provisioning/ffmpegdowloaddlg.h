@@ -42,6 +42,8 @@ private:
 
     void Stop();
     void OnDownload();
+    // Whether the archive can be made in the folder; says which folder it cannot, and why.
+    bool FolderTakesTheArchive();
     void OnStopped(const QString& status, const QString& message);
 
     QString m_strFolder;

@@ -42,6 +42,8 @@ constexpr Entry kStrings[] = {
     {IDS_CONFIRM_REPLACE, u"%1 already exists.\nDo you want to replace it?"},
     {IDS_TOOLBAR_STANDARD, u"Standard"},
     {IDS_TOOLBAR_CUSTOMIZE, u"Customize..."},
+    {IDS_CONVERTER_FOLDER_NOT_WRITABLE,
+     u"The conversion program cannot be saved in this folder:\n%1\n%2"},
     {IDR_QUILLMOOR, u"Quillmoor"},
     {IDS_WINDOWS_MANAGER, u"Windows..."},
     {IDS_OUTPUT_WND, u"Download List"},

@@ -8,6 +8,7 @@ using Reply = CScriptedHttpServer::Reply;
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -15,6 +16,8 @@ using Reply = CScriptedHttpServer::Reply;
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +62,8 @@ private slots:
     void fetchesChecksAndUnpacks();
     void checksumMismatchUnpacksNothing();
     void errorPageInsteadOfAnArchive();
+    void unwritableFolderIsNamed_data();
+    void unwritableFolderIsNamed();
     void closingStopsTheTransfer_data();
     void closingStopsTheTransfer();
     void passwordPromptForTheTextClient_data();
@@ -136,6 +141,42 @@ void TestConverterDialog::errorPageInsteadOfAnArchive()
                               kTimeoutMs);
     QTRY_COMPARE(answer.texts, QStringList{"Damaged or not a zip file"});
     QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("ffmpeg"))));
+}
+
+void TestConverterDialog::unwritableFolderIsNamed_data()
+{
+    QTest::addColumn<QString>("folder"); // relative: made in the test's folder, read-only
+    QTest::addColumn<QString>("reason");
+    // No file can be made there, whoever asks.
+    QTest::newRow("a folder of the system's") << "/proc"
+                                              << "No such file or directory";
+    QTest::newRow("a folder the user may not write") << "installed"
+                                                     << "Permission denied";
+}
+
+void TestConverterDialog::unwritableFolderIsNamed()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, reason);
+    if (!folder.startsWith(u'/')) {
+        if (geteuid() == 0)
+            QSKIP("root may write any folder");
+        folder = m_folder->filePath(folder);
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    m_server->Route("/download/ffmpeg.zip", CScriptedHttpServer::Ok(Read(kArchive)));
+    CFfmpegDowloadDlg dialog(nullptr, folder);
+    CMessageBoxAnswer answer(QMessageBox::Ok);
+    dialog.DownloadButton()->click();
+    QTRY_COMPARE(answer.texts.size(), 1);
+    QCOMPARE(answer.texts[0],
+             "The conversion program cannot be saved in this folder:\n" + folder + "\n" + reason);
+    QCOMPARE(dialog.StatusText(), QStringLiteral("Download failed."));
+    // Nothing was fetched, and the user may try again once the folder can be written.
+    QVERIFY(m_server->Requests().isEmpty());
+    QVERIFY(dialog.DownloadButton()->isEnabled());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
 }
 
 void TestConverterDialog::closingStopsTheTransfer_data()
