@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <chrono>
@@ -41,7 +42,8 @@ public:
     void ShowConversionQueued(const CDownloadThread*) override {}
     void ShowConversionProgress(const CDownloadThread*, quint32, quint32) override {}
     void ShowConversionCompleted(const CDownloadThread*) override {}
-    void ShowFailed(const CDownloadThread*) override {}
+    void ShowFailed(const CDownloadThread*, const QString&) override {}
+    void ShowPaused(const CDownloadThread*) override {}
     void RemoveJobRow(const CDownloadThread*) override {}
 };
 
@@ -70,6 +72,18 @@ QString PartialPath(const QString& target)
     return path;
 }
 
+// The last line of text that holds more than blanks; the converter ends its lines with a
+// carriage return or a line feed.
+QString LastLine(const QString& text)
+{
+    const QStringList lines = text.split(QRegularExpression(QStringLiteral("[\\r\\n]")));
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        if (!line->trimmed().isEmpty())
+            return line->trimmed();
+    }
+    return {};
+}
+
 // Gives the converted file the target's name; rename() replaces an earlier file in one step,
 // so a failure leaves that file as it was. Empty, or the system's reason.
 QString MoveOver(const QString& from, const QString& to)
@@ -96,6 +110,16 @@ void CDownloadThread::RequestStop()
 {
     m_bStop.store(true, std::memory_order_relaxed);
     m_bCancel.store(true, std::memory_order_relaxed);
+}
+
+void CDownloadThread::PrepareRestart()
+{
+    m_bCancel.store(false, std::memory_order_relaxed);
+    m_bPause.store(false, std::memory_order_relaxed);
+    m_bStop.store(false, std::memory_order_relaxed);
+    m_bEnded.store(false, std::memory_order_relaxed);
+    m_bSucceeded = false;
+    m_strError.clear();
 }
 
 void CDownloadThread::run()
@@ -132,16 +156,26 @@ CJobRows& CDownloadThread::Rows() const
 bool CDownloadThread::Fail(QString reason)
 {
     m_strError = std::move(reason);
-    Rows().ShowFailed(this);
+    Rows().ShowFailed(this, m_strError);
     return false;
 }
 
 bool CDownloadThread::InitInstance()
 {
+    // A conversion that failed leaves its whole download behind: another try converts it.
+    if (m_bConvert && m_nKeptTotal > 0 && m_nKept == m_nKeptTotal &&
+        QFileInfo(TransferPath()).size() == qint64(m_nKeptTotal))
+        return ConvertVideo();
+
     const CFileDownload::Result transfer = TransferFile();
     if (m_bCancel.load(std::memory_order_relaxed)) {
         // The partial file stays where it is; only the row goes, and nothing is converted.
         Rows().RemoveJobRow(this);
+        return true;
+    }
+    if (m_bPause.load(std::memory_order_relaxed) && !transfer.Completed()) {
+        // The row and the partial file stay, to go on from there.
+        Rows().ShowPaused(this);
         return true;
     }
     // A failed transfer ends the job: there is nothing whole to convert. Its file stays.
@@ -173,13 +207,15 @@ bool CDownloadThread::ConvertVideo()
         return Fail(QStringLiteral("%1: %2").arg(program, converter.errorString()));
 
     CConversionProgress progress;
+    QString tail; // the end of what the converter said, for the reason it failed
     for (;;) {
         // Read the state first: once the converter has ended, all it wrote is in the buffer.
         const bool running = converter.state() != QProcess::NotRunning;
         while (converter.bytesAvailable() > 0) {
-            const QByteArray chunk = converter.read(kConverterChunk);
-            for (const auto& [total, current] : progress.Feed(QString::fromLocal8Bit(chunk)))
+            const QString chunk = QString::fromLocal8Bit(converter.read(kConverterChunk));
+            for (const auto& [total, current] : progress.Feed(chunk))
                 Rows().ShowConversionProgress(this, total, current);
+            tail = (tail + chunk).right(kConverterChunk);
         }
         if (!running)
             break;
@@ -204,9 +240,10 @@ bool CDownloadThread::ConvertVideo()
         // converter wrote is not the video and must not pass for it.
         QFile::remove(partial);
         return Fail(
-            QStringLiteral("%1 %2: exit status %3")
+            QStringLiteral("%1 %2: exit status %3: %4")
                 .arg(program, m_strPath)
-                .arg(converter.exitStatus() == QProcess::NormalExit ? converter.exitCode() : -1));
+                .arg(converter.exitStatus() == QProcess::NormalExit ? converter.exitCode() : -1)
+                .arg(LastLine(tail)));
     }
     if (const QString reason = MoveOver(partial, m_strPath); !reason.isEmpty()) {
         QFile::remove(partial);
@@ -226,13 +263,31 @@ CFileDownload::Result CDownloadThread::TransferFile()
     // An error page is not the video.
     download.refuseErrorStatus = true;
     download.stallLimitMs = m_nStallLimitMs;
-    download.stopped = [this] { return m_bCancel.load(std::memory_order_relaxed); };
-    download.progress = [&](quint64 total, quint64 received) {
-        // The first report comes as the file is created; the speed counts from there.
-        if (received == 0)
-            clock.start();
-        Rows().ShowDownloadProgress(this, total, received,
-                                    received == 0 ? 0 : quint32(clock.elapsed()));
+    download.stopped = [this] {
+        return m_bCancel.load(std::memory_order_relaxed) ||
+               m_bPause.load(std::memory_order_relaxed);
     };
-    return download.Run();
+    download.progress = [&](quint64 total, quint64 received) {
+        // The first report comes as the file is made or continued; the time counts from there.
+        if (!clock.isValid()) {
+            clock.start();
+            Rows().ShowDownloadProgress(this, total, received, 0);
+            return;
+        }
+        Rows().ShowDownloadProgress(this, total, received, quint32(clock.elapsed()));
+    };
+    // Only a file that still holds exactly what this job wrote there is continued: any other
+    // file of that name is not a part of this download.
+    if (m_nKept > 0 && QFileInfo(download.path).size() == qint64(m_nKept)) {
+        download.resumeFrom = m_nKept;
+        download.expectedTotal = m_nKeptTotal;
+        download.validator = m_strKeptValidator;
+    }
+    const CFileDownload::Result result = download.Run();
+    if (result.fileOpened) {
+        m_nKept = result.received;
+        m_nKeptTotal = result.total;
+        m_strKeptValidator = result.validator;
+    }
+    return result;
 }

@@ -30,6 +30,9 @@ public:
     // Set by the user interface to stop the transfer; the worker sees it within about a second,
     // also while the server sends nothing.
     std::atomic<bool> m_bCancel{false};
+    // Set by the user interface to stop the transfer but keep the row and the file, so that the
+    // job can be started again where it stopped.
+    std::atomic<bool> m_bPause{false};
 
     QString m_strUrl;
     QString m_strPath;
@@ -45,6 +48,15 @@ public:
     // The stall limit of this job's transfer; tests shorten it.
     int m_nStallLimitMs = kStallLimitMs;
 
+    // What an earlier run left in TransferPath(): the bytes it wrote there, the length of the
+    // whole body, and what identified that version of the body. A run continues that file only
+    // while it still holds exactly those bytes; a conversion job whose file is whole converts
+    // it without fetching it again. Kept by the worker; set by the user interface only for a
+    // job it makes for a row kept from an earlier session.
+    quint64 m_nKept = 0;
+    quint64 m_nKeptTotal = 0;
+    QByteArray m_strKeptValidator;
+
     // Runs the whole job on the worker thread; false when it could not do its work.
     bool InitInstance();
     int ExitInstance();
@@ -56,6 +68,9 @@ public:
     // For the program's end: stops the transfer, and a running converter, as soon as possible.
     // What was written so far stays on disk; the row is not touched any more.
     void RequestStop();
+    // Makes a job that has ended ready to run again, for the same address and target and into
+    // the same row: start() it afterwards.
+    void PrepareRestart();
 
     // The file the transfer writes: the target, or the intermediate file before a conversion.
     QString TransferPath() const;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
 class CDownloadThread;
 
@@ -18,8 +18,10 @@ public:
     virtual void ShowConversionProgress(const CDownloadThread* job, quint32 total,
                                         quint32 current) = 0;
     virtual void ShowConversionCompleted(const CDownloadThread* job) = 0;
-    // The job could not finish what it set out to do.
-    virtual void ShowFailed(const CDownloadThread* job) = 0;
+    // The job could not finish what it set out to do; reason says why, naming what failed.
+    virtual void ShowFailed(const CDownloadThread* job, const QString& reason) = 0;
+    // The user paused the job's transfer; the row and the partial file stay.
+    virtual void ShowPaused(const CDownloadThread* job) = 0;
     // Removes the row of a job whose transfer was cancelled.
     virtual void RemoveJobRow(const CDownloadThread* job) = 0;
 };

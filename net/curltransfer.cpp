@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -31,6 +32,7 @@ struct Exchange {
     bool stoppedByUs = false;
     bool stalled = false;
     bool blockHasLocation = false; // the header block being read names a redirect target
+    CCurlTransfer::Head blockHead; // the header lines kept from the block being read
     std::chrono::milliseconds stallLimit{0};
     // When a byte last came in, or a handler last gave control back: a slow disk is no stall.
     std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
@@ -41,6 +43,7 @@ struct Exchange {
     bool DeliverHead()
     {
         result.headSeen = true;
+        result.head = blockHead;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &result.head.status);
         curl_off_t length = -1;
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
@@ -61,11 +64,24 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user)
     const QByteArray line = QByteArray::fromRawData(data, qsizetype(bytes)).trimmed();
     if (line.startsWith("HTTP/")) {
         x->blockHasLocation = false;
+        x->blockHead = {};
         return bytes;
     }
     if (!line.isEmpty()) {
-        if (line.size() > 9 && qstrnicmp(line.constData(), "location:", 9) == 0)
+        const auto value = [&line](const char* name) -> std::optional<QByteArray> {
+            const qsizetype n = qsizetype(qstrlen(name));
+            if (line.size() < n || qstrnicmp(line.constData(), name, n) != 0)
+                return std::nullopt;
+            return line.mid(n).trimmed();
+        };
+        if (const auto location = value("location:"); location && !location->isEmpty())
             x->blockHasLocation = true;
+        else if (auto range = value("content-range:"))
+            x->blockHead.contentRange = *range;
+        else if (auto etag = value("etag:"))
+            x->blockHead.etag = *etag;
+        else if (auto modified = value("last-modified:"))
+            x->blockHead.lastModified = *modified;
         return bytes;
     }
     long status = 0;

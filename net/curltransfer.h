@@ -15,6 +15,10 @@ public:
     struct Head {
         long status = 0;
         qint64 contentLength = -1; // -1 when the response gives none
+        // The header lines a continued download needs, as sent; empty when absent.
+        QByteArray contentRange;
+        QByteArray etag;
+        QByteArray lastModified;
     };
 
     struct Result {

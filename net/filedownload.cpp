@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <array>
+
 namespace {
 
 using Status = CFileDownload::Result::Status;
@@ -44,11 +46,39 @@ private:
     QByteArray m_buffer;
 };
 
+// "bytes FIRST-LAST/TOTAL" as three numbers; none when it is not of that form.
+std::optional<std::array<quint64, 3>> ParseContentRange(const QByteArray& value)
+{
+    const QByteArray text = value.trimmed();
+    if (!text.startsWith("bytes "))
+        return std::nullopt;
+    const QList<QByteArray> span = text.mid(6).trimmed().split('/');
+    const QList<QByteArray> ends = span.value(0).split('-');
+    if (span.size() != 2 || ends.size() != 2)
+        return std::nullopt;
+    bool ok[3] = {};
+    const std::array<quint64, 3> numbers = {
+        ends[0].toULongLong(&ok[0]), ends[1].toULongLong(&ok[1]), span[1].toULongLong(&ok[2])};
+    if (!ok[0] || !ok[1] || !ok[2])
+        return std::nullopt;
+    return numbers;
+}
+
 } // namespace
 
 CFileDownload::Result CFileDownload::Run() const
 {
+    if (resumeFrom > 0) {
+        if (std::optional<Result> continued = Attempt(resumeFrom))
+            return *continued;
+    }
+    return *Attempt(0);
+}
+
+std::optional<CFileDownload::Result> CFileDownload::Attempt(quint64 from) const
+{
     Result result;
+    bool rangeRefused = false;
     QFile file(path);
     PieceWriter writer(file);
     const auto stop = [this] { return stopped && stopped(); };
@@ -65,35 +95,69 @@ CFileDownload::Result CFileDownload::Run() const
                     QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
     };
 
+    // The rest of the body asked for, exactly, or nothing: bytes appended at another place, or
+    // from another version of the body, would make a file that is neither.
+    const auto continues = [&](const CCurlTransfer::Head& head) {
+        const auto range = ParseContentRange(head.contentRange);
+        if (!range)
+            return false;
+        const auto [first, last, total] = *range;
+        return first == from && last + 1 == total && quint64(head.contentLength) == total - from &&
+               (expectedTotal == 0 || total == expectedTotal);
+    };
     const auto onHead = [&](const CCurlTransfer::Head& head) {
         if (stop())
             return false;
         result.httpStatus = head.status;
-        if (refuseErrorStatus && head.status >= 400)
-            return fail(Status::Refused, QStringLiteral("%1: HTTP status %2").arg(url).arg(head.status));
+        result.validator = head.etag.isEmpty() ? head.lastModified : head.etag;
+        if (from > 0 && (head.status == 416 || head.status == 206)) {
+            if (head.status == 416 || !continues(head)) {
+                rangeRefused = true;
+                return false;
+            }
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+                return fileFailed();
+            result.fileOpened = true;
+            result.resumed = true;
+            result.total = ParseContentRange(head.contentRange)->at(2);
+            result.received = from;
+            if (progress)
+                progress(result.total, result.received);
+            return true;
+        }
+        // A part of a body is never the whole file, which is all that was asked for here.
+        if (refuseErrorStatus && (head.status >= 400 || head.status == 206))
+            return fail(Status::Refused,
+                        QStringLiteral("%1: HTTP status %2").arg(url).arg(head.status));
         if (head.contentLength < 0)
             return fail(Status::NoLength, QStringLiteral("%1: no Content-Length").arg(url));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
             return fileFailed();
+        result.fileOpened = true;
         result.total = quint64(head.contentLength);
         if (progress)
             progress(result.total, 0);
         return true;
     };
     const auto onBody = [&](const char* data, qsizetype size) {
-        return CCurlTransfer::ForEachPiece(
-            data, size, kPieceSize, [&](const char* piece, qsizetype n) {
-                if (stop())
-                    return false;
-                result.received += quint64(n);
-                if (progress)
-                    progress(result.total, result.received);
-                return writer.Write(piece, n) || fileFailed();
-            });
+        return CCurlTransfer::ForEachPiece(data, size, kPieceSize,
+                                           [&](const char* piece, qsizetype n) {
+                                               if (stop())
+                                                   return false;
+                                               result.received += quint64(n);
+                                               if (progress)
+                                                   progress(result.total, result.received);
+                                               return writer.Write(piece, n) || fileFailed();
+                                           });
     };
 
     CCurlTransfer transfer(url);
     transfer.SetUserAgent(kUserAgent);
+    if (from > 0) {
+        transfer.AddHeader("Range: bytes=" + QByteArray::number(from) + '-');
+        if (!validator.isEmpty())
+            transfer.AddHeader("If-Range: " + validator);
+    }
     transfer.SetReceiveBufferSize(kWriteBlockSize);
     transfer.SetStallLimitMs(stallLimitMs);
     const CCurlTransfer::Result got = transfer.Get(onHead, onBody, stop);
@@ -101,6 +165,8 @@ CFileDownload::Result CFileDownload::Run() const
         fileFailed();
     file.close();
 
+    if (rangeRefused)
+        return std::nullopt;
     if (!result.reason.isEmpty())
         return result;
     if (stop() || got.status == CCurlTransfer::Result::Status::Stopped) {
@@ -116,10 +182,8 @@ CFileDownload::Result CFileDownload::Run() const
         return result;
     }
     if (result.received != result.total) {
-        fail(Status::CutShort, QStringLiteral("%1: %2 of %3 bytes")
-                                   .arg(url)
-                                   .arg(result.received)
-                                   .arg(result.total));
+        fail(Status::CutShort,
+             QStringLiteral("%1: %2 of %3 bytes").arg(url).arg(result.received).arg(result.total));
         return result;
     }
     result.status = Status::Completed;

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // One GET of url whose body goes into the file path: the file is created (or emptied) only
 // once the final response is known to be a body of known length, then every piece is counted,
@@ -31,15 +32,21 @@ public:
         // the system's reason. Empty for Completed and Stopped.
         QString reason;
         long httpStatus = 0;
-        quint64 total = 0;    // the Content-Length, once known
-        quint64 received = 0; // bytes counted into the file
+        quint64 total = 0;       // the whole body's length, once known
+        quint64 received = 0;    // bytes of the body in the file, those kept from before included
+        bool fileOpened = false; // the file was created, emptied or continued
+        bool resumed = false;    // the file was continued where it stopped
+        // What identifies this version of the body, for a later continuation: its ETag, else
+        // its Last-Modified date.
+        QByteArray validator;
 
         bool Completed() const { return status == Status::Completed; }
     };
 
     QString url;
     QString path;
-    // Whether a final status of 400 or more is refused (no file) rather than saved as the body.
+    // Whether a final status of 400 or more, or a part (206) of a body that was asked for whole,
+    // is refused (no file) rather than saved as the body.
     bool refuseErrorStatus = false;
     // No byte for this long ends the download CutShort (NoAnswer before the head); 0: no limit.
     long stallLimitMs = 0;
@@ -49,5 +56,18 @@ public:
     // Asked before every piece, and about once a second while the server is silent.
     std::function<bool()> stopped;
 
+    // Continues a file of which this many bytes are there already: asks for the rest, and
+    // appends it only when the server answers with exactly that rest of a body of length
+    // expectedTotal (0: any) and, given a validator, of the same version. Any other answer
+    // (the whole body, a range refused) starts the file again from its beginning.
+    quint64 resumeFrom = 0;
+    quint64 expectedTotal = 0;
+    QByteArray validator;
+
     Result Run() const;
+
+private:
+    // One request; none when the server would not continue the file and the caller should
+    // start it again.
+    std::optional<Result> Attempt(quint64 from) const;
 };

@@ -23,6 +23,7 @@
 using Model = CDownloadListModel;
 using Reply = CScriptedHttpServer::Reply;
 Q_DECLARE_METATYPE(Reply)
+Q_DECLARE_METATYPE(QList<Reply>)
 
 namespace {
 
@@ -104,6 +105,11 @@ private slots:
     void cancelWhileTheServerIsSilent();
     void twoJobsAtOnce();
     void finishedJobIsReleasedOnceItsRowIsGone();
+    void resumeAfterPause_data();
+    void resumeAfterPause();
+    void retryNeverContinuesAnotherFile();
+    void failureSaysWhy_data();
+    void failureSaysWhy();
     void paneDestroyedWhileAJobRuns();
     void transferFromPythonHttpServer();
 
@@ -166,6 +172,9 @@ void TestDownloadThread::transfer_data()
         << QStringList{"Completed", "100%", "", "", ""} << QByteArray("");
     QTest::newRow("no Content-Length: no file")
         << Reply(CScriptedHttpServer::WithoutLength(body)) << QStringList{"Failed", "", "", "", ""}
+        << QByteArray();
+    QTest::newRow("a part of the body when the whole was asked for: no file")
+        << Reply(CScriptedHttpServer::Partial(body, 16)) << QStringList{"Failed", "", "", "", ""}
         << QByteArray();
     QTest::newRow("404 with a body: no file")
         << Reply(CScriptedHttpServer::Status(404, "Not Found", "<html>gone</html>"))
@@ -512,6 +521,140 @@ void TestDownloadThread::finishedJobIsReleasedOnceItsRowIsGone()
     QVERIFY(!kept.isNull());
     QCOMPARE(pane.Jobs(), std::vector<const CDownloadThread*>{kept.data()});
     QCOMPARE(JobCells(pane, kept).constFirst(), QStringLiteral("Completed"));
+}
+
+void TestDownloadThread::resumeAfterPause_data()
+{
+    QTest::addColumn<QList<Reply>>("after"); // what the server answers once resumed
+    QTest::addColumn<QList<bool>>("ranged"); // which requests after the pause ask for a range
+
+    const QByteArray body = Pattern(300000);
+    constexpr qint64 kStop = 100000;
+    QTest::newRow("honours ranges (206): continues where it stopped")
+        << QList<Reply>{CScriptedHttpServer::Partial(body, kStop)} << QList<bool>{true};
+    QTest::newRow("ignores ranges (200): starts again")
+        << QList<Reply>{CScriptedHttpServer::Ok(body)} << QList<bool>{true};
+    QTest::newRow("refuses the range (416): asks again for the whole")
+        << QList<Reply>{CScriptedHttpServer::Status(416, "Range Not Satisfiable", ""),
+                        CScriptedHttpServer::Ok(body)}
+        << QList<bool>{true, false};
+    QTest::newRow("sends another part than asked: starts again")
+        << QList<Reply>{CScriptedHttpServer::Partial(body, kStop / 2),
+                        CScriptedHttpServer::Ok(body)}
+        << QList<bool>{true, false};
+    QTest::newRow("the rest of a body of another length: starts again")
+        << QList<Reply>{CScriptedHttpServer::Partial(body + "more", kStop),
+                        CScriptedHttpServer::Ok(body)}
+        << QList<bool>{true, false};
+}
+
+void TestDownloadThread::resumeAfterPause()
+{
+    QFETCH(QList<Reply>, after);
+    QFETCH(QList<bool>, ranged);
+    const QByteArray body = Pattern(300000);
+    constexpr qint64 kStop = 100000;
+
+    // The first answer sends a third of the body, then nothing.
+    Reply first = CScriptedHttpServer::Ok(body);
+    first.stallAfter = kStop;
+    m_server->RouteInTurn("/get_video", QList<Reply>{first} + after);
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    COutputWnd pane;
+    const QPointer<CDownloadThread> job = StartJob(pane, m_server->Url("/get_video"), path);
+    Model& rows = *pane.Rows();
+    const auto row = [&] { return rows.FindJobRow(job); };
+    QTRY_COMPARE_WITH_TIMEOUT(rows.RecordOf(row()).received, std::optional<quint64>(kStop),
+                              kJobTimeoutMs);
+    QVERIFY(rows.CanPause(row()));
+    QCOMPARE(rows.PauseRows({row()}), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(JobCells(rows, job).constFirst(), QStringLiteral("Paused"),
+                              kJobTimeoutMs);
+    QTRY_VERIFY(job->HasEnded());
+    QCOMPARE(ReadWholeFile(path), body.left(kStop));
+    QVERIFY(rows.CanResume(row()));
+
+    pane.RestartRows({row()});
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    QCOMPARE(JobCells(rows, job), (QStringList{"Completed", "100%", "293.0KB", "293.0KB", ""}));
+    QCOMPARE(ReadWholeFile(path), body);
+    const QList<QByteArray> requests = m_server->Requests().mid(1);
+    QCOMPARE(requests.size(), ranged.size());
+    for (int i = 0; i < ranged.size(); ++i) {
+        QCOMPARE(requests[i].contains("\r\nRange: bytes=" + QByteArray::number(kStop) + "-\r\n"),
+                 ranged[i]);
+    }
+}
+
+void TestDownloadThread::retryNeverContinuesAnotherFile()
+{
+    // A file the user chose to replace is there; the job fails before it writes a byte.
+    const QString path = m_dir->filePath(QStringLiteral("clip.flv"));
+    {
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("an earlier video");
+    }
+    const QByteArray body = Pattern(5000);
+    m_server->RouteInTurn("/get_video",
+                          {CScriptedHttpServer::Status(503, "Busy", "later"),
+                           CScriptedHttpServer::Ok(body)});
+    COutputWnd pane;
+    const QPointer<CDownloadThread> job = StartJob(pane, m_server->Url("/get_video"), path);
+    Model& rows = *pane.Rows();
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    QVERIFY(rows.CanRetry(rows.FindJobRow(job)));
+
+    pane.RestartRows({rows.FindJobRow(job)});
+    QTRY_COMPARE_WITH_TIMEOUT(JobCells(rows, job).constFirst(), QStringLiteral("Completed"),
+                              kJobTimeoutMs);
+    QTRY_VERIFY(job->HasEnded());
+    // The retry asked for the whole body, not for what follows a file that is not its own.
+    QCOMPARE(m_server->Requests().size(), 2);
+    QVERIFY(!m_server->Requests()[1].contains("Range:"));
+    QCOMPARE(ReadWholeFile(path), body);
+}
+
+void TestDownloadThread::failureSaysWhy_data()
+{
+    QTest::addColumn<QString>("target");   // relative to the test's folder
+    QTest::addColumn<QString>("route");    // "refused": a closed port
+    QTest::addColumn<QStringList>("told"); // what the failed row's tooltip must quote
+
+    QTest::newRow("HTTP status") << "clip.flv"
+                                 << "404" << QStringList{"/get_video", "HTTP status 404"};
+    QTest::newRow("no connection") << "clip.flv"
+                                   << "refused" << QStringList{"Could"};
+    QTest::newRow("the file and the system's reason")
+        << "missing/clip.flv"
+        << "ok" << QStringList{"missing/clip.flv", "No such file or directory"};
+}
+
+void TestDownloadThread::failureSaysWhy()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, route);
+    QFETCH(QStringList, told);
+
+    QString url = m_server->Url("/get_video");
+    if (route == "404")
+        m_server->Route("/get_video", CScriptedHttpServer::Status(404, "Not Found", "gone"));
+    else if (route == "ok")
+        m_server->Route("/get_video", CScriptedHttpServer::Ok(Pattern(100)));
+    else
+        url = QStringLiteral("http://127.0.0.1:%1/get_video").arg(CScriptedHttpServer().Port());
+    if (route == "refused")
+        told << url.section(u'/', 2, 2).section(u':', 1);
+    CDownloadThread* job = Start(url, m_dir->filePath(target));
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kJobTimeoutMs);
+    const QModelIndex status = m_rows->index(m_rows->FindJobRow(job), Model::Status);
+    QCOMPARE(status.data().toString(), QStringLiteral("Failed"));
+    const QString tip = status.data(Qt::ToolTipRole).toString();
+    QVERIFY2(!tip.contains(u'\n'), qPrintable(tip));
+    for (const QString& part : told)
+        QVERIFY2(tip.contains(part), qPrintable(tip + " lacks " + part));
+    // Every cell of the row tells it.
+    QCOMPARE(m_rows->index(status.row(), Model::FullPath).data(Qt::ToolTipRole).toString(), tip);
 }
 
 void TestDownloadThread::paneDestroyedWhileAJobRuns()

@@ -27,7 +27,8 @@ public:
         }
     }
     void ShowConversionCompleted(const CDownloadThread*) override {}
-    void ShowFailed(const CDownloadThread*) override {}
+    void ShowFailed(const CDownloadThread*, const QString&) override {}
+    void ShowPaused(const CDownloadThread*) override {}
     void RemoveJobRow(const CDownloadThread*) override {}
 
 private:

@@ -6,8 +6,8 @@ void CRecordingRows::Add(QString line)
     m_reports << std::move(line);
 }
 
-void CRecordingRows::ShowDownloadProgress(const CDownloadThread*, quint64 total,
-                                          quint64 received, quint32 elapsedMs)
+void CRecordingRows::ShowDownloadProgress(const CDownloadThread*, quint64 total, quint64 received,
+                                          quint32 elapsedMs)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -36,9 +36,14 @@ void CRecordingRows::ShowConversionCompleted(const CDownloadThread*)
     Add(QStringLiteral("converted"));
 }
 
-void CRecordingRows::ShowFailed(const CDownloadThread*)
+void CRecordingRows::ShowFailed(const CDownloadThread*, const QString& reason)
 {
-    Add(QStringLiteral("failed"));
+    Add(QStringLiteral("failed ") + reason);
+}
+
+void CRecordingRows::ShowPaused(const CDownloadThread*)
+{
+    Add(QStringLiteral("paused"));
 }
 
 void CRecordingRows::RemoveJobRow(const CDownloadThread*)

@@ -8,7 +8,7 @@
 
 // Row operations that only write down what a job reported, in order, one line a report:
 // "progress TOTAL RECEIVED", "completed", "queued", "converting TOTAL CURRENT", "converted",
-// "failed", "removed". Reports may come from any thread.
+// "failed REASON", "paused", "removed". Reports may come from any thread.
 class CRecordingRows final : public CJobRows {
 public:
     void ShowDownloadProgress(const CDownloadThread* job, quint64 total, quint64 received,
@@ -18,7 +18,8 @@ public:
     void ShowConversionProgress(const CDownloadThread* job, quint32 total,
                                 quint32 current) override;
     void ShowConversionCompleted(const CDownloadThread* job) override;
-    void ShowFailed(const CDownloadThread* job) override;
+    void ShowFailed(const CDownloadThread* job, const QString& reason) override;
+    void ShowPaused(const CDownloadThread* job) override;
     void RemoveJobRow(const CDownloadThread* job) override;
 
     QStringList Reports() const;

@@ -53,6 +53,16 @@ CScriptedHttpServer::Reply CScriptedHttpServer::Redirect(const QByteArray& locat
                  .body = body};
 }
 
+CScriptedHttpServer::Reply CScriptedHttpServer::Partial(const QByteArray& whole, qint64 from)
+{
+    const qint64 size = whole.size();
+    return Reply{.head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
+                         QByteArray::number(from) + '-' + QByteArray::number(size - 1) + '/' +
+                         QByteArray::number(size) + "\r\nContent-Length: " +
+                         QByteArray::number(size - from) + "\r\nConnection: close\r\n\r\n",
+                 .body = whole.mid(from)};
+}
+
 CScriptedHttpServer::CScriptedHttpServer()
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -95,8 +105,13 @@ QString CScriptedHttpServer::Url(const QString& pathAndQuery) const
 
 void CScriptedHttpServer::Route(const QByteArray& path, const Reply& reply)
 {
+    RouteInTurn(path, {reply});
+}
+
+void CScriptedHttpServer::RouteInTurn(const QByteArray& path, const QList<Reply>& replies)
+{
     std::lock_guard lock(m_mutex);
-    m_routes[path] = reply;
+    m_routes[path] = replies;
 }
 
 QList<QByteArray> CScriptedHttpServer::Requests() const
@@ -160,7 +175,10 @@ void CScriptedHttpServer::Serve(int socket)
     {
         std::lock_guard lock(m_mutex);
         m_requests.append(request.left(request.indexOf("\r\n\r\n") + 4));
-        reply = m_routes.value(path, Status(404, "Not Found", "no such path"));
+        QList<Reply>& replies = m_routes[path];
+        if (replies.isEmpty())
+            replies << Status(404, "Not Found", "no such path");
+        reply = replies.size() > 1 ? replies.takeFirst() : replies.constFirst();
     }
     if (!reply.requireHeader.isEmpty() && !request.contains("\r\n" + reply.requireHeader + "\r\n"))
         reply =

@@ -37,6 +37,8 @@ public:
     static Reply WithoutLength(const QByteArray& body);
     static Reply Status(int code, const QByteArray& reason, const QByteArray& body);
     static Reply Redirect(const QByteArray& location);
+    // 206: the part of whole from the byte at from on, with a Content-Range saying so.
+    static Reply Partial(const QByteArray& whole, qint64 from);
 
     CScriptedHttpServer();
     ~CScriptedHttpServer();
@@ -53,6 +55,8 @@ public:
 
     // Paths are matched without their query; an unknown path gets a 404.
     void Route(const QByteArray& path, const Reply& reply);
+    // The path's next requests get these replies in turn; the last one answers all after it.
+    void RouteInTurn(const QByteArray& path, const QList<Reply>& replies);
     // The request heads received so far, in order.
     QList<QByteArray> Requests() const;
 
@@ -68,7 +72,7 @@ private:
     std::atomic<int> m_connectionNice{0};
     std::thread m_acceptThread;
     mutable std::mutex m_mutex;
-    QMap<QByteArray, Reply> m_routes;
+    QMap<QByteArray, QList<Reply>> m_routes;
     QList<QByteArray> m_requests;
     std::vector<std::thread> m_connections;
     std::vector<int> m_sockets;
