@@ -33,7 +33,8 @@ public:
     void ShowConversionQueued(const CDownloadThread*) override { m_clock.start(); }
     void ShowConversionProgress(const CDownloadThread*, quint32, quint32) override {}
     void ShowConversionCompleted(const CDownloadThread*) override { m_ns = m_clock.nsecsElapsed(); }
-    void ShowFailed(const CDownloadThread*) override { m_ns = -1; }
+    void ShowFailed(const CDownloadThread*, const QString&) override { m_ns = -1; }
+    void ShowPaused(const CDownloadThread*) override {}
     void RemoveJobRow(const CDownloadThread*) override {}
     qint64 Nanoseconds() const { return m_ns; }
 

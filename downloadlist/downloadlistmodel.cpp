@@ -4,6 +4,10 @@
 #include "res/asciicase.h"
 #include "res/stringtable.h"
 
+#include <QMimeData>
+#include <QUrl>
+
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -50,15 +54,33 @@ QString CDownloadListModel::PercentText(qint64 percent)
     return QString::number(percent) + u'%';
 }
 
+QString CDownloadListModel::TimeLeftText(quint64 total, quint64 received, quint32 elapsedMs)
+{
+    if (elapsedMs == 0 || received == 0 || received >= total)
+        return {};
+    const quint64 seconds = (total - received) * elapsedMs / received / 1000;
+    const QString clock = seconds >= 3600
+                              ? QString::asprintf("%llu:%02llu:%02llu", seconds / 3600,
+                                                  seconds / 60 % 60, seconds % 60)
+                              : QString::asprintf("%llu:%02llu", seconds / 60, seconds % 60);
+    return QStringLiteral("Time left: ") + clock;
+}
+
 int CDownloadListModel::FindJobRowLocked(const CDownloadThread* job) const
 {
     if (!job)
         return -1;
+    const auto found = m_rowOfJob.find(job);
+    return found == m_rowOfJob.end() ? -1 : found->second;
+}
+
+void CDownloadListModel::IndexJobsLocked()
+{
+    m_rowOfJob.clear();
     for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (m_rows[i].job == job)
-            return int(i);
+        if (m_rows[i].job && !m_rows[i].removed)
+            m_rowOfJob.emplace(m_rows[i].job, int(i));
     }
-    return -1;
 }
 
 int CDownloadListModel::FindJobRow(const CDownloadThread* job) const
@@ -83,10 +105,16 @@ void CDownloadListModel::AddJobRow(CDownloadThread* job, const QString& name,
         beginInsertRows({}, row, row);
         lock.lock();
         m_rows.push_back(Row{.job = job});
+        m_rowOfJob.emplace(job, row);
     }
     Row& r = m_rows[size_t(row)];
     r.name = name;
     r.path = fullPath;
+    r.url = job->m_strUrl;
+    // A conversion job of no known format converts as Xvid does.
+    r.format = !job->m_bConvert                             ? 0
+               : job->m_nFormat >= 1 && job->m_nFormat <= 7 ? job->m_nFormat
+                                                            : 6;
     r.status = IDS_STARTING;
     lock.unlock();
     if (isNew)
@@ -97,11 +125,121 @@ void CDownloadListModel::AddJobRow(CDownloadThread* job, const QString& name,
         m_refreshTimer.start();
 }
 
+void CDownloadListModel::AddRecord(const CDownloadRecord& record)
+{
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    {
+        std::unique_lock lock(m_mutex);
+        m_rows.push_back(Row{.name = record.name,
+                             .path = record.path,
+                             .url = record.url,
+                             .format = record.format,
+                             .status = record.status,
+                             .percent = record.percent,
+                             .total = record.total,
+                             .received = record.received,
+                             .reason = record.reason});
+    }
+    endInsertRows();
+}
+
+CDownloadRecord CDownloadListModel::RecordOf(int row) const
+{
+    std::unique_lock lock(m_mutex);
+    if (!ValidRowLocked(row))
+        return {};
+    const Row& r = m_rows[size_t(row)];
+    return {.name = r.name,
+            .path = r.path,
+            .url = r.url,
+            .format = r.format,
+            .status = r.status,
+            .percent = r.percent,
+            .total = r.total,
+            .received = r.received,
+            .reason = r.reason};
+}
+
+QList<CDownloadRecord> CDownloadListModel::Records() const
+{
+    QList<CDownloadRecord> records;
+    for (int i = 0; i < rowCount(); ++i) {
+        CDownloadRecord record = RecordOf(i);
+        const bool ended = record.status == IDS_COMPLETED ||
+                           record.status == IDS_CONVERSION_COMPLETED ||
+                           record.status == IDS_FAILED || record.status == IDS_PAUSED;
+        // A conversion job reads "Completed" for a moment before it converts: that row has not
+        // ended, whatever its text says.
+        if (ended && !IsRunning(i))
+            records << std::move(record);
+    }
+    return records;
+}
+
+CDownloadThread* CDownloadListModel::JobOf(int row) const
+{
+    std::unique_lock lock(m_mutex);
+    return ValidRowLocked(row) && !m_rows[size_t(row)].removed ? m_rows[size_t(row)].job : nullptr;
+}
+
+bool CDownloadListModel::IsRunning(int row) const
+{
+    const CDownloadThread* job = JobOf(row);
+    return job && !job->HasEnded();
+}
+
+bool CDownloadListModel::CanPause(int row) const
+{
+    std::unique_lock lock(m_mutex);
+    if (!ValidRowLocked(row))
+        return false;
+    const Row& r = m_rows[size_t(row)];
+    return r.job && !r.removed && !r.job->HasEnded() &&
+           (r.status == IDS_STARTING || r.status == IDS_DOWNLOADING);
+}
+
+bool CDownloadListModel::CanResume(int row) const
+{
+    std::unique_lock lock(m_mutex);
+    return ValidRowLocked(row) && m_rows[size_t(row)].status == IDS_PAUSED &&
+           !m_rows[size_t(row)].removed;
+}
+
+bool CDownloadListModel::CanRetry(int row) const
+{
+    std::unique_lock lock(m_mutex);
+    return ValidRowLocked(row) && m_rows[size_t(row)].status == IDS_FAILED &&
+           !m_rows[size_t(row)].removed;
+}
+
+void CDownloadListModel::RestartRow(int row, CDownloadThread* job)
+{
+    {
+        std::unique_lock lock(m_mutex);
+        if (!ValidRowLocked(row) || !job)
+            return;
+        Row& r = m_rows[size_t(row)];
+        if (r.job != job) {
+            if (r.job)
+                m_rowOfJob.erase(r.job);
+            r.job = job;
+            m_rowOfJob.emplace(job, row);
+        }
+        r.status = IDS_STARTING;
+        r.speed.reset();
+        r.reason.clear();
+    }
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    if (!m_refreshTimer.isActive())
+        m_refreshTimer.start();
+}
+
 bool CDownloadListModel::IsPathListed(const QString& path) const
 {
     std::unique_lock lock(m_mutex);
     for (const Row& r : m_rows) {
-        if (r.job && EqualsIgnoringAsciiCase(r.path, path))
+        if (!r.removed && EqualsIgnoringAsciiCase(r.path, path))
             return true;
     }
     return false;
@@ -185,7 +323,7 @@ void CDownloadListModel::Refresh()
     if (last >= 0 && first <= last)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
     // Erase the rows that workers emptied.
-    if (removal && RemoveRowsWhere([](const Row& r) { return !r.job; }) > 0)
+    if (removal && RemoveRowsWhere([](const Row& r) { return r.removed; }) > 0)
         emit jobRowsRemoved();
 }
 
@@ -194,6 +332,28 @@ int CDownloadListModel::ClearCompleted()
     const int removed = RemoveRowsWhere([](const Row& r) {
         return r.status == IDS_COMPLETED || r.status == IDS_CONVERSION_COMPLETED ||
                r.status == IDS_FAILED;
+    });
+    if (removed > 0)
+        emit jobRowsRemoved();
+    return removed;
+}
+
+int CDownloadListModel::RemoveRows(const QList<int>& rows)
+{
+    std::vector<const Row*> chosen;
+    {
+        std::unique_lock lock(m_mutex);
+        for (const int i : rows) {
+            if (!ValidRowLocked(i))
+                continue;
+            const Row& r = m_rows[size_t(i)];
+            if (!r.job || r.job->HasEnded())
+                chosen.push_back(&r);
+        }
+    }
+    // Rows do not move while the UI thread is here, so their addresses name them.
+    const int removed = RemoveRowsWhere([&chosen](const Row& r) {
+        return std::find(chosen.begin(), chosen.end(), &r) != chosen.end();
     });
     if (removed > 0)
         emit jobRowsRemoved();
@@ -219,6 +379,7 @@ int CDownloadListModel::RemoveRowsWhere(Leaves&& leaves)
         beginRemoveRows({}, first, last);
         lock.lock();
         m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+        IndexJobsLocked();
         lock.unlock();
         endRemoveRows();
         removed += last - first + 1;
@@ -238,7 +399,7 @@ int CDownloadListModel::CancelRows(const QList<int>& rows)
                 continue;
             Row& r = m_rows[size_t(i)];
             // A job that has ended reports nothing more; its row is left as it is.
-            if (!r.job || r.job->HasEnded() ||
+            if (!r.job || r.removed || r.job->HasEnded() ||
                 (r.status != IDS_STARTING && r.status != IDS_DOWNLOADING))
                 continue;
             r.status = IDS_CANCELLING;
@@ -249,6 +410,23 @@ int CDownloadListModel::CancelRows(const QList<int>& rows)
     }
     Refresh();
     return cancelled;
+}
+
+int CDownloadListModel::PauseRows(const QList<int>& rows)
+{
+    int asked = 0;
+    std::unique_lock lock(m_mutex);
+    for (const int i : rows) {
+        if (!ValidRowLocked(i))
+            continue;
+        const Row& r = m_rows[size_t(i)];
+        if (!r.job || r.removed || r.job->HasEnded() ||
+            (r.status != IDS_STARTING && r.status != IDS_DOWNLOADING))
+            continue;
+        r.job->m_bPause.store(true, std::memory_order_relaxed);
+        ++asked;
+    }
+    return asked;
 }
 
 void CDownloadListModel::SortRows(int column, bool ascending)
@@ -274,6 +452,7 @@ void CDownloadListModel::SortRows(int column, bool ascending)
             newRowOf[size_t(keys[i].second)] = int(i);
         }
         m_rows = std::move(sorted);
+        IndexJobsLocked();
         // The views repaint every row after a layout change.
         m_changedFirst = m_changedLast = -1;
     }
@@ -293,8 +472,12 @@ void CDownloadListModel::ShowDownloadProgress(const CDownloadThread* job, quint6
         r.percent = qint64(received * 100 / total);
         r.total = total;
         r.received = received;
+        // A run's first report comes before its first byte: a continued transfer counts its
+        // rate from what it had then.
+        if (elapsedMs == 0)
+            r.receivedAtStart = received;
         if (elapsedMs > 1000)
-            r.speed = std::pair(received, elapsedMs);
+            r.speed = std::pair(received - std::min(received, r.receivedAtStart), elapsedMs);
         r.status = IDS_DOWNLOADING;
     });
 }
@@ -335,12 +518,21 @@ void CDownloadListModel::ShowConversionCompleted(const CDownloadThread* job)
     });
 }
 
-void CDownloadListModel::ShowFailed(const CDownloadThread* job)
+void CDownloadListModel::ShowFailed(const CDownloadThread* job, const QString& reason)
 {
-    UpdateJobRow(job, [](Row& r) {
+    UpdateJobRow(job, [&reason](Row& r) {
         // A speed next to a job that no longer runs would mislead.
         r.speed.reset();
         r.status = IDS_FAILED;
+        r.reason = reason.simplified();
+    });
+}
+
+void CDownloadListModel::ShowPaused(const CDownloadThread* job)
+{
+    UpdateJobRow(job, [](Row& r) {
+        r.speed.reset();
+        r.status = IDS_PAUSED;
     });
 }
 
@@ -352,7 +544,8 @@ void CDownloadListModel::RemoveJobRow(const CDownloadThread* job)
         return;
     // The row stays in place, unreachable by any job, until the UI thread erases it with the
     // views told; only the UI thread changes the number of rows.
-    m_rows[size_t(row)].job = nullptr;
+    m_rows[size_t(row)].removed = true;
+    m_rowOfJob.erase(job);
     m_removalPending = true;
     NoteChangeLocked(row);
 }
@@ -380,8 +573,9 @@ QVariant CDownloadListModel::data(const QModelIndex& index, int role) const
     const Row& row = m_rows[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return CellTextLocked(row, index.column());
+    case Qt::ToolTipRole:
+        return ToolTipLocked(row, index.column());
     case JobRole:
         return QVariant::fromValue(quintptr(row.job));
     case PercentRole:
@@ -391,6 +585,56 @@ QVariant CDownloadListModel::data(const QModelIndex& index, int role) const
     default:
         return {};
     }
+}
+
+QVariant CDownloadListModel::ToolTipLocked(const Row& row, int column) const
+{
+    // A failed row says why; a running transfer how long it has to go.
+    if (row.status == IDS_FAILED && !row.reason.isEmpty())
+        return row.reason;
+    if (row.status == IDS_DOWNLOADING && row.speed && row.total) {
+        const QString left = TimeLeftText(*row.total - std::min(*row.total, row.receivedAtStart),
+                                          row.speed->first, row.speed->second);
+        if (!left.isEmpty())
+            return left;
+    }
+    return CellTextLocked(row, column);
+}
+
+Qt::ItemFlags CDownloadListModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (!index.isValid())
+        return flags;
+    std::unique_lock lock(m_mutex);
+    if (ValidRowLocked(index.row())) {
+        const int status = m_rows[size_t(index.row())].status;
+        if (status == IDS_COMPLETED || status == IDS_CONVERSION_COMPLETED)
+            flags |= Qt::ItemIsDragEnabled;
+    }
+    return flags;
+}
+
+QStringList CDownloadListModel::mimeTypes() const
+{
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* CDownloadListModel::mimeData(const QModelIndexList& indexes) const
+{
+    QList<QUrl> urls;
+    for (const QModelIndex& index : indexes) {
+        if (!(flags(index) & Qt::ItemIsDragEnabled))
+            continue;
+        const QUrl url = QUrl::fromLocalFile(CellText(index.row(), FullPath));
+        if (!urls.contains(url))
+            urls << url;
+    }
+    if (urls.isEmpty())
+        return nullptr;
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
 }
 
 QVariant CDownloadListModel::headerData(int section, Qt::Orientation orientation, int role) const

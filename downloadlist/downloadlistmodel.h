@@ -1,5 +1,6 @@
 #pragma once
 
+#include "downloadlist/downloadrecord.h"
 #include "engine/jobrows.h"
 
 #include <QAbstractTableModel>
@@ -7,6 +8,7 @@
 
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 class CDownloadThread;
@@ -31,6 +33,15 @@ public:
 
     // Appends a row for job ("Starting"), or re-uses the row it already has.
     void AddJobRow(CDownloadThread* job, const QString& name, const QString& fullPath);
+    // Appends a row kept from an earlier session; it has no job until it is started again.
+    void AddRecord(const CDownloadRecord& record);
+    // The rows whose jobs have come to an end the next session can show: finished, failed or
+    // paused, in order.
+    QList<CDownloadRecord> Records() const;
+    // The row as a record: what it shows and what it takes to start it again.
+    CDownloadRecord RecordOf(int row) const;
+    // The row's job; none for a row kept from an earlier session that was not started again.
+    CDownloadThread* JobOf(int row) const;
     // Whether a row's Full Path equals path, folding only the letters A to Z.
     bool IsPathListed(const QString& path) const;
     // The index of the first row of job, or -1.
@@ -45,7 +56,8 @@ public:
     void ShowConversionProgress(const CDownloadThread* job, quint32 total,
                                 quint32 current) override;
     void ShowConversionCompleted(const CDownloadThread* job) override;
-    void ShowFailed(const CDownloadThread* job) override;
+    void ShowFailed(const CDownloadThread* job, const QString& reason) override;
+    void ShowPaused(const CDownloadThread* job) override;
     void RemoveJobRow(const CDownloadThread* job) override;
 
     // Tells the views of every change so far now, instead of at the next refresh tick.
@@ -54,10 +66,23 @@ public:
     // Removes the rows that have finished: "Completed" after a download or a conversion, and
     // "Failed". Their jobs are not touched. Returns how many went.
     int ClearCompleted();
+    // Removes each of rows whose job does not run; returns how many went.
+    int RemoveRows(const QList<int>& rows);
     // Marks each of rows that shows "Starting" or "Downloading" as "Cancelling" and sets its
     // job's cancel flag, in one step against the job's own reports, so a job that completes at
     // that moment still shows "Completed". Returns how many were marked.
     int CancelRows(const QList<int>& rows);
+    // Asks the job of each of rows whose transfer is starting or running to pause; its row
+    // reads "Paused" once the transfer has stopped. Returns how many were asked.
+    int PauseRows(const QList<int>& rows);
+    // Whether the row may be paused (its transfer is starting or running), resumed ("Paused")
+    // or tried again ("Failed"), and whether its job is running at all.
+    bool CanPause(int row) const;
+    bool CanResume(int row) const;
+    bool CanRetry(int row) const;
+    bool IsRunning(int row) const;
+    // Gives the row job, which is about to run again into it: "Starting", and no reason.
+    void RestartRow(int row, CDownloadThread* job);
     // Orders the rows by the texts of column as shown, compared as the user's locale sorts
     // text, case-sensitively; rows with equal texts keep their order.
     void SortRows(int column, bool ascending);
@@ -65,27 +90,40 @@ public:
     static QString SizeText(quint64 bytes);
     static QString SpeedText(quint64 received, quint32 elapsedMs);
     static QString PercentText(qint64 percent);
+    // What is left of a transfer at its rate so far, "Time left: 1:05"; empty while unknown.
+    static QString TimeLeftText(quint64 total, quint64 received, quint32 elapsedMs);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    // Finished rows can be dragged out as their files.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
 
 signals:
-    // A worker removed rows; emitted on the model's thread once the views have been told.
+    // Rows went (a worker's, or by a command); emitted on the model's thread once the views
+    // have been told.
     void jobRowsRemoved();
 
 private:
     struct Row {
-        CDownloadThread* job = nullptr; // not owned; null once a worker removed the row
+        CDownloadThread* job = nullptr; // not owned; none for a row kept from a session before
+        bool removed = false;           // a worker removed it; it goes at the next refresh
         QString name;
         QString path;
+        QString url;
+        int format = 0;
         int status = 0; // string id
         std::optional<qint64> percent;
         std::optional<quint64> total;
         std::optional<quint64> received;
-        std::optional<std::pair<quint64, quint32>> speed; // received, elapsedMs
+        // The bytes received when this run of the transfer began: its rate counts from there.
+        quint64 receivedAtStart = 0;
+        std::optional<std::pair<quint64, quint32>> speed; // received this run, elapsedMs
+        QString reason;                                   // why it failed
     };
 
     // Runs update on job's row under the lock; a job without a row is left alone.
@@ -95,12 +133,18 @@ private:
     template <typename Leaves>
     int RemoveRowsWhere(Leaves&& leaves);
     int FindJobRowLocked(const CDownloadThread* job) const;
+    // Works out again where each job's row is, after rows moved or went.
+    void IndexJobsLocked();
+    bool ValidRowLocked(int row) const { return row >= 0 && size_t(row) < m_rows.size(); }
+    QVariant ToolTipLocked(const Row& row, int column) const;
     QString CellTextLocked(const Row& row, int column) const;
     void NoteChangeLocked(int row);
     void OnRefreshTick();
 
     mutable std::mutex m_mutex;
     std::vector<Row> m_rows;
+    // The first row of each job, so that a report finds its row at once however long the list.
+    std::unordered_map<const CDownloadThread*, int> m_rowOfJob;
     // What changed since the views were last told; guarded by m_mutex.
     int m_changedFirst = -1;
     int m_changedLast = -1;

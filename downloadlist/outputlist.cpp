@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 
@@ -32,6 +33,10 @@ COutputList::COutputList(QWidget* parent) : QTableView(parent)
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(true);
     setItemDelegateForColumn(CDownloadListModel::Progress, new CProgressDelegate(this));
+    // Finished rows leave as their files, for a file manager or another program.
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
 
     m_actClearCompleted = new QAction(QStringLiteral("&Clear Completed"), this);
     m_actPlayVideo = new QAction(QStringLiteral("Play Video"), this);
@@ -39,6 +44,21 @@ COutputList::COutputList(QWidget* parent) : QTableView(parent)
     connect(m_actClearCompleted, &QAction::triggered, this, &COutputList::OnClearCompleted);
     connect(m_actPlayVideo, &QAction::triggered, this, &COutputList::OnPlayVideo);
     connect(m_actCancelDownload, &QAction::triggered, this, &COutputList::OnCancelDownload);
+
+    m_actPause = new QAction(QStringLiteral("&Pause"), this);
+    m_actResume = new QAction(QStringLiteral("&Resume"), this);
+    m_actRetry = new QAction(QStringLiteral("Re&try"), this);
+    m_actRemove = new QAction(QStringLiteral("Remove from &List"), this);
+    // Delete works while the list has the focus, not elsewhere in the window.
+    m_actRemove->setShortcut(QKeySequence::Delete);
+    m_actRemove->setShortcutContext(Qt::WidgetShortcut);
+    addAction(m_actRemove);
+    connect(m_actPause, &QAction::triggered, this, &COutputList::OnPause);
+    connect(m_actResume, &QAction::triggered, this,
+            [this] { OnRestart(&CDownloadListModel::CanResume); });
+    connect(m_actRetry, &QAction::triggered, this,
+            [this] { OnRestart(&CDownloadListModel::CanRetry); });
+    connect(m_actRemove, &QAction::triggered, this, &COutputList::OnRemove);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &COutputList::OnHeaderClicked);
     connect(this, &QAbstractItemView::doubleClicked, this, &COutputList::OnDoubleClicked);
 }
@@ -87,13 +107,39 @@ bool COutputList::HasFailed(int row) const
     return Rows()->CellText(row, CDownloadListModel::Status) == LoadResString(IDS_FAILED);
 }
 
-void COutputList::contextMenuEvent(QContextMenuEvent* event)
+QList<int> COutputList::SelectedRowsWhere(bool (CDownloadListModel::*test)(int) const) const
+{
+    QList<int> rows;
+    for (const int row : SelectedRows()) {
+        if ((Rows()->*test)(row))
+            rows << row;
+    }
+    return rows;
+}
+
+void COutputList::UpdateCommandStates()
 {
     m_actPlayVideo->setEnabled(CanPlayVideo());
+    m_actPause->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanPause).isEmpty());
+    m_actResume->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanResume).isEmpty());
+    m_actRetry->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanRetry).isEmpty());
+    const auto stopped = [this](int row) { return !Rows()->IsRunning(row); };
+    const QList<int> selected = SelectedRows();
+    m_actRemove->setEnabled(std::any_of(selected.begin(), selected.end(), stopped));
+}
+
+void COutputList::contextMenuEvent(QContextMenuEvent* event)
+{
+    UpdateCommandStates();
     QMenu menu(this);
     menu.addAction(m_actClearCompleted);
     menu.addAction(m_actPlayVideo);
     menu.addAction(m_actCancelDownload);
+    menu.addSeparator();
+    menu.addAction(m_actPause);
+    menu.addAction(m_actResume);
+    menu.addAction(m_actRetry);
+    menu.addAction(m_actRemove);
     setFocus(Qt::PopupFocusReason);
     menu.exec(event->globalPos());
 }
@@ -127,6 +173,37 @@ void COutputList::OnCancelDownload()
     // and the rows below them move up. The selection follows its rows; numbers taken before the
     // question would name neighbours.
     Rows()->CancelRows(SelectedRows());
+}
+
+void COutputList::OnPause()
+{
+    Rows()->PauseRows(SelectedRows());
+}
+
+void COutputList::OnRestart(bool (CDownloadListModel::*allowed)(int) const)
+{
+    // Asked again now: a row may have changed since the menu was opened.
+    const QList<int> rows = SelectedRowsWhere(allowed);
+    if (!rows.isEmpty())
+        emit restartRequested(rows);
+}
+
+void COutputList::OnRemove()
+{
+    Rows()->RemoveRows(SelectedRows());
+}
+
+void COutputList::keyPressEvent(QKeyEvent* event)
+{
+    // Enter opens the selected finished row's file, as Play Video does.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier) {
+        if (CanPlayVideo())
+            OnPlayVideo();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 void COutputList::CancelActiveDownloads()

@@ -6,7 +6,8 @@ class CDownloadListModel;
 class QAction;
 
 // The table that shows the Download List's rows, with the user's commands on them: the context
-// menu (Clear Completed, Play Video, Cancel Download), opening a row's file by double-click,
+// menu (Clear Completed, Play Video, Cancel Download, then Pause, Resume, Retry and Remove from
+// List), opening a row's file by double-click or Enter, dragging finished rows out as files,
 // and sorting by a header click.
 class COutputList final : public QTableView {
     Q_OBJECT
@@ -25,6 +26,12 @@ public:
     QAction* ClearCompletedAction() const { return m_actClearCompleted; }
     QAction* PlayVideoAction() const { return m_actPlayVideo; }
     QAction* CancelDownloadAction() const { return m_actCancelDownload; }
+    QAction* PauseAction() const { return m_actPause; }
+    QAction* ResumeAction() const { return m_actResume; }
+    QAction* RetryAction() const { return m_actRetry; }
+    QAction* RemoveAction() const { return m_actRemove; }
+    // Enables the commands for the rows selected now, as the context menu shows them.
+    void UpdateCommandStates();
 
     // Play Video is offered when the first selected row's Progress reads "100%" and it has not
     // failed.
@@ -36,13 +43,24 @@ public:
     int SortColumn() const { return m_nSortColumn; }
     bool SortAscending() const { return m_bSortAscending; }
 
+signals:
+    // The user asked to start these rows' jobs again: Resume on "Paused" rows, Retry on
+    // "Failed" ones. The pane owns the jobs and does it.
+    void restartRequested(const QList<int>& rows);
+
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnClearCompleted();
     void OnPlayVideo();
     void OnCancelDownload();
+    void OnPause();
+    void OnRestart(bool (CDownloadListModel::*allowed)(int) const);
+    void OnRemove();
+    // The selected rows for which the model's test holds.
+    QList<int> SelectedRowsWhere(bool (CDownloadListModel::*test)(int) const) const;
     void OnHeaderClicked(int column);
     void OnDoubleClicked(const QModelIndex& index);
     QList<int> SelectedRows() const;
@@ -51,6 +69,10 @@ private:
     QAction* m_actClearCompleted = nullptr;
     QAction* m_actPlayVideo = nullptr;
     QAction* m_actCancelDownload = nullptr;
+    QAction* m_actPause = nullptr;
+    QAction* m_actResume = nullptr;
+    QAction* m_actRetry = nullptr;
+    QAction* m_actRemove = nullptr;
     int m_nSortColumn = 0;
     bool m_bSortAscending = false;
 };

@@ -1,5 +1,7 @@
 #include "downloadlist/outputwnd.h"
 
+#include "downloadlist/downloadrecord.h"
+
 #include "downloadlist/downloadlistmodel.h"
 #include "downloadlist/outputlist.h"
 #include "engine/downloadthread.h"
@@ -20,6 +22,7 @@ COutputWnd::COutputWnd(QWidget* parent) : QDockWidget(parent)
     setWidget(m_wndTabs);
 
     connect(m_pModel, &CDownloadListModel::jobRowsRemoved, this, &COutputWnd::ReleaseFinishedJobs);
+    connect(m_wndList, &COutputList::restartRequested, this, &COutputWnd::RestartRows);
 }
 
 COutputWnd::~COutputWnd()
@@ -51,6 +54,41 @@ std::vector<const CDownloadThread*> COutputWnd::Jobs() const
     for (const auto& job : m_jobs)
         jobs.push_back(job.get());
     return jobs;
+}
+
+void COutputWnd::RestartRows(const QList<int>& rows)
+{
+    for (const int row : rows) {
+        CDownloadThread* job = m_pModel->JobOf(row);
+        if (job) {
+            if (!job->HasEnded())
+                continue;
+            // Its run has returned; the thread itself may take a moment more to finish.
+            job->wait();
+            job->PrepareRestart();
+        } else {
+            const CDownloadRecord record = m_pModel->RecordOf(row);
+            if (record.url.isEmpty())
+                continue;
+            auto made = std::make_unique<CDownloadThread>();
+            made->m_strUrl = record.url;
+            made->m_strPath = record.path;
+            made->m_bConvert = record.format != 0;
+            made->m_nFormat = record.format;
+            // What the row last showed is what the file held when the session ended.
+            if (record.total && record.received) {
+                made->m_nKept = *record.received;
+                made->m_nKeptTotal = *record.total;
+            }
+            made->m_pOutputWnd = m_pModel;
+            job = made.get();
+            m_jobs.push_back(std::move(made));
+            connect(job, &QThread::finished, this, &COutputWnd::ReleaseFinishedJobs,
+                    Qt::QueuedConnection);
+        }
+        m_pModel->RestartRow(row, job);
+        job->start();
+    }
 }
 
 void COutputWnd::CancelAll()

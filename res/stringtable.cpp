@@ -44,6 +44,7 @@ constexpr Entry kStrings[] = {
     {IDS_TOOLBAR_CUSTOMIZE, u"Customize..."},
     {IDS_CONVERTER_FOLDER_NOT_WRITABLE,
      u"The conversion program cannot be saved in this folder:\n%1\n%2"},
+    {IDS_PAUSED, u"Paused"},
     {IDR_QUILLMOOR, u"Quillmoor"},
     {IDS_WINDOWS_MANAGER, u"Windows..."},
     {IDS_OUTPUT_WND, u"Download List"},

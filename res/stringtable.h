@@ -31,6 +31,7 @@ enum StringId : int {
     IDS_TOOLBAR_STANDARD = 124,
     IDS_TOOLBAR_CUSTOMIZE = 125,
     IDS_CONVERTER_FOLDER_NOT_WRITABLE = 126, // %1: the folder, %2: the system's reason
+    IDS_PAUSED = 127,
     IDR_QUILLMOOR = 128,
     IDS_WINDOWS_MANAGER = 132,
     IDS_OUTPUT_WND = 157,

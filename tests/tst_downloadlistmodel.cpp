@@ -146,7 +146,7 @@ void TestDownloadListModel::rowThroughAConversion()
     model.ShowConversionCompleted(&job);
     QCOMPARE(RowTexts(model, 0),
              (QStringList{"clip.mp3", "Completed", "100%", "2.0KB", "1.5KB", "", "/v/clip.mp3"}));
-    model.ShowFailed(&job);
+    model.ShowFailed(&job, QStringLiteral("reason"));
     QCOMPARE(model.CellText(0, Model::Status), QStringLiteral("Failed"));
 }
 
@@ -211,7 +211,7 @@ void TestDownloadListModel::operationsWithoutARowChangeNothing()
     model.ShowConversionQueued(&unlisted);
     model.ShowConversionProgress(&unlisted, 10, 5);
     model.ShowConversionCompleted(&unlisted);
-    model.ShowFailed(&unlisted);
+    model.ShowFailed(&unlisted, QStringLiteral("reason"));
     model.RemoveJobRow(&unlisted);
     model.Refresh();
     QCOMPARE(model.rowCount(), 1);

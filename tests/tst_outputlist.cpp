@@ -47,18 +47,18 @@ void SetStatuses(COutputWnd& pane, std::array<CDownloadThread, kRows>& jobs,
             pane.Rows()->ShowConversionCompleted(job);
         }
         if (s == "Failed")
-            pane.Rows()->ShowFailed(job);
+            pane.Rows()->ShowFailed(job, QStringLiteral("reason"));
         // Two ways a row fails with "100%" in its Progress cell.
         if (s == "Failed in the last write") {
             pane.Rows()->ShowDownloadProgress(job, 1000, 1000, 10);
-            pane.Rows()->ShowFailed(job);
+            pane.Rows()->ShowFailed(job, QStringLiteral("reason"));
         }
         if (s == "Failed after converting to the end") {
             pane.Rows()->ShowDownloadProgress(job, 1000, 1000, 10);
             pane.Rows()->ShowDownloadCompleted(job);
             pane.Rows()->ShowConversionQueued(job);
             pane.Rows()->ShowConversionProgress(job, 100, 100);
-            pane.Rows()->ShowFailed(job);
+            pane.Rows()->ShowFailed(job, QStringLiteral("reason"));
         }
     }
 }
