@@ -41,6 +41,7 @@ private slots:
     void longestTargetNameConverts_data();
     void longestTargetNameConverts();
     void paneDestroyedWhileConverting();
+    void retryConvertsWithoutFetchingAgain();
 
 private:
     CDownloadThread* Start(const QString& url, const QString& path, int format,
@@ -328,6 +329,38 @@ void TestConversion::paneDestroyedWhileConverting()
     QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid)));
     QCOMPARE(ReadWholeFile(path + ".flv"), m_flv);
     QCOMPARE(Files(), QStringList{"clip.mp3.flv"});
+}
+
+void TestConversion::retryConvertsWithoutFetchingAgain()
+{
+    // Fails the first time with a last word of its own, converts the second.
+    const QString folder = FakeConverter("if [ ! -e \"$d/tried\" ]; then : > \"$d/tried\"\n"
+                                         "  echo 'frame= 1 time=1.00 bitrate=1'\n"
+                                         "  printf 'Unknown encoder for this output\\r\\n'\n"
+                                         "  exit 1\nfi\necho converted > \"$out\"\n");
+    const QString path = m_dir->filePath(QStringLiteral("clip.mp3"));
+    COutputWnd pane;
+    const QPointer<CDownloadThread> job =
+        StartJob(pane, m_server->Url("/get_video"), path, int(OutputFormat::Mp3), folder);
+    CDownloadListModel& rows = *pane.Rows();
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded(), kTimeoutMs);
+    const int row = rows.FindJobRow(job);
+    QCOMPARE(JobCells(rows, job).constFirst(), QStringLiteral("Failed"));
+    // The reason quotes the converter's exit status and the last line it wrote.
+    const QString tip =
+        rows.index(row, CDownloadListModel::Status).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.endsWith("exit status 1: Unknown encoder for this output"), qPrintable(tip));
+    QCOMPARE(ReadWholeFile(path + ".flv"), m_flv);
+    const qsizetype fetched = m_server->Requests().size();
+
+    QVERIFY(rows.CanRetry(row));
+    pane.RestartRows({row});
+    QTRY_VERIFY_WITH_TIMEOUT(job->HasEnded() && JobCells(rows, job).constFirst() != "Starting",
+                             kTimeoutMs);
+    QCOMPARE(JobCells(rows, job).mid(0, 2), (QStringList{"Completed", "100%"}));
+    QCOMPARE(ReadWholeFile(path), QByteArray("converted\n"));
+    QCOMPARE(m_server->Requests().size(), fetched);
+    QCOMPARE(Files(), QStringList{"clip.mp3"});
 }
 
 QTEST_MAIN(TestConversion)

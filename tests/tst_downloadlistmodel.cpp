@@ -1,5 +1,6 @@
 #include "downloadlist/downloadlistmodel.h"
 #include "engine/downloadthread.h"
+#include "res/stringtable.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -31,6 +32,10 @@ private slots:
     void sizeText();
     void speedText_data();
     void speedText();
+    void timeLeft_data();
+    void timeLeft();
+    void continuedTransferCountsItsRateFromWhereItWent();
+    void keptRowsComeBackAsTheyWere();
     void downloadProgress_data();
     void downloadProgress();
     void rowThroughAConversion();
@@ -84,6 +89,88 @@ void TestDownloadListModel::speedText()
     QFETCH(quint32, elapsedMs);
     QFETCH(QString, text);
     QCOMPARE(Model::SpeedText(received, elapsedMs), text);
+}
+
+void TestDownloadListModel::timeLeft_data()
+{
+    QTest::addColumn<quint64>("total");
+    QTest::addColumn<quint64>("received");
+    QTest::addColumn<quint32>("elapsedMs");
+    QTest::addColumn<QString>("tip"); // the row's tooltip
+
+    QTest::newRow("seconds") << quint64(1000000) << quint64(250000) << 5000u << "Time left: 0:15";
+    QTest::newRow("hours") << quint64(4000000000u) << quint64(1000000) << 1001u
+                           << "Time left: 1:06:42";
+    QTest::newRow("no rate yet: the cell's own text")
+        << quint64(1000000) << quint64(250000) << 900u << "Downloading";
+}
+
+void TestDownloadListModel::timeLeft()
+{
+    QFETCH(quint64, total);
+    QFETCH(quint64, received);
+    QFETCH(quint32, elapsedMs);
+    QFETCH(QString, tip);
+    Model model;
+    CDownloadThread job;
+    model.AddJobRow(&job, QStringLiteral("a"), QStringLiteral("/a"));
+    model.ShowDownloadProgress(&job, total, 0, 0);
+    model.ShowDownloadProgress(&job, total, received, elapsedMs);
+    QCOMPARE(model.index(0, Model::Status).data(Qt::ToolTipRole).toString(), tip);
+}
+
+void TestDownloadListModel::continuedTransferCountsItsRateFromWhereItWent()
+{
+    Model model;
+    CDownloadThread job;
+    model.AddJobRow(&job, QStringLiteral("a"), QStringLiteral("/a"));
+    // Continued at 900,000 of 1,000,000 bytes; 50,000 more in 5 s is 10 bytes a millisecond.
+    model.ShowDownloadProgress(&job, 1000000, 900000, 0);
+    model.ShowDownloadProgress(&job, 1000000, 950000, 5000);
+    QCOMPARE(model.CellText(0, Model::Speed), QStringLiteral("10.0KB/Sec"));
+    QCOMPARE(model.index(0, Model::Speed).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Time left: 0:05"));
+}
+
+void TestDownloadListModel::keptRowsComeBackAsTheyWere()
+{
+    Model model;
+    std::array<CDownloadThread, 3> jobs;
+    jobs[1].m_bConvert = true;
+    jobs[1].m_nFormat = 7;
+    jobs[2].m_bConvert = true; // of no known format: converts as Xvid does
+    // Jobs that have run (to nothing: they have no address yet) and ended.
+    for (auto& job : jobs) {
+        job.start();
+        job.wait();
+    }
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].m_strUrl = QStringLiteral("http://127.0.0.1/get_video?video_id=%1").arg(i);
+        model.AddJobRow(&jobs[i], QStringLiteral("n%1").arg(i), QStringLiteral("/v/n%1").arg(i));
+        model.ShowDownloadProgress(&jobs[i], 4096, 2048, 1001);
+    }
+    model.ShowDownloadCompleted(&jobs[0]);
+    model.ShowFailed(&jobs[1], QStringLiteral("ffmpeg /v/n1: exit status 1:\nUnknown encoder"));
+    // The one still downloading has not ended, whatever its job did: it is not kept.
+    const QList<CDownloadRecord> records = model.Records();
+    QCOMPARE(records.size(), 2);
+    QCOMPARE(records[0].status, int(IDS_COMPLETED));
+    QCOMPARE(records[0].format, 0);
+    QCOMPARE(records[0].url, jobs[0].m_strUrl);
+    QCOMPARE(records[1].format, 7);
+    QCOMPARE(records[1].reason, QStringLiteral("ffmpeg /v/n1: exit status 1: Unknown encoder"));
+    QCOMPARE(model.RecordOf(2).format, 6);
+
+    Model restored;
+    for (const CDownloadRecord& record : records)
+        restored.AddRecord(record);
+    QCOMPARE(restored.Records(), records);
+    for (int c = 0; c < Model::ColumnCount; ++c)
+        QCOMPARE(restored.CellText(1, c), model.CellText(1, c));
+    QCOMPARE(restored.JobOf(0), nullptr);
+    QVERIFY(restored.IsPathListed(QStringLiteral("/V/N0")));
+    QVERIFY(restored.CanRetry(1));
+    QCOMPARE(restored.ClearCompleted(), 2);
 }
 
 void TestDownloadListModel::downloadProgress_data()

@@ -596,9 +596,8 @@ void TestDownloadThread::retryNeverContinuesAnotherFile()
         earlier.write("an earlier video");
     }
     const QByteArray body = Pattern(5000);
-    m_server->RouteInTurn("/get_video",
-                          {CScriptedHttpServer::Status(503, "Busy", "later"),
-                           CScriptedHttpServer::Ok(body)});
+    m_server->RouteInTurn("/get_video", {CScriptedHttpServer::Status(503, "Busy", "later"),
+                                         CScriptedHttpServer::Ok(body)});
     COutputWnd pane;
     const QPointer<CDownloadThread> job = StartJob(pane, m_server->Url("/get_video"), path);
     Model& rows = *pane.Rows();

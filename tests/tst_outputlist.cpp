@@ -11,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTest>
 #include <QTimer>
 
@@ -48,6 +49,10 @@ void SetStatuses(COutputWnd& pane, std::array<CDownloadThread, kRows>& jobs,
         }
         if (s == "Failed")
             pane.Rows()->ShowFailed(job, QStringLiteral("reason"));
+        if (s == "Paused") {
+            pane.Rows()->ShowDownloadProgress(job, 1000, 500, 10);
+            pane.Rows()->ShowPaused(job);
+        }
         // Two ways a row fails with "100%" in its Progress cell.
         if (s == "Failed in the last write") {
             pane.Rows()->ShowDownloadProgress(job, 1000, 1000, 10);
@@ -69,6 +74,17 @@ QStringList Column(const COutputWnd& pane, int column)
     for (int i = 0; i < pane.Rows()->rowCount(); ++i)
         texts << pane.Rows()->CellText(i, column);
     return texts;
+}
+
+// Jobs whose threads have run and ended; a job never started counts as running.
+void EndJobs(std::array<CDownloadThread, kRows>& jobs, const QList<bool>& running)
+{
+    for (int i = 0; i < running.size(); ++i) {
+        if (!running[i]) {
+            jobs[size_t(i)].start();
+            jobs[size_t(i)].wait();
+        }
+    }
 }
 
 void Select(COutputList* list, const QList<int>& rows)
@@ -114,6 +130,13 @@ private slots:
     void playVideo();
     void doubleClickOpensTheRowsFile();
     void headerClicksSortByText();
+    void listCommandsFollowTheRows_data();
+    void listCommandsFollowTheRows();
+    void listCommandsComeAfterTheirOwn();
+    void deleteRemovesRowsThatDoNotRun();
+    void enterPlaysTheSelectedFinishedRow_data();
+    void enterPlaysTheSelectedFinishedRow();
+    void finishedRowsDragOutAsFiles();
 
 private:
     std::unique_ptr<COutputWnd> m_pane;
@@ -364,6 +387,141 @@ void TestOutputList::headerClicksSortByText()
     // Each row still belongs to its job.
     QCOMPARE(m_pane->Rows()->CellText(m_pane->Rows()->FindJobRow(&m_jobs[2]), Model::Size),
              QStringLiteral("512.0KB"));
+}
+
+void TestOutputList::listCommandsFollowTheRows_data()
+{
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QList<bool>>("running");
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<QList<bool>>("enabled");  // Pause, Resume, Retry, Remove from List
+    QTest::addColumn<QList<int>>("restarted"); // rows Resume and Retry hand to the pane, in turn
+
+    QTest::newRow("a running download can be paused, not removed")
+        << QStringList{"Downloading"} << QList<bool>{true} << QList<int>{0}
+        << QList<bool>{true, false, false, false} << QList<int>{};
+    QTest::newRow("a converting row: nothing but the list's own commands")
+        << QStringList{"Converting"} << QList<bool>{true} << QList<int>{0}
+        << QList<bool>{false, false, false, false} << QList<int>{};
+    QTest::newRow("paused: resume or remove")
+        << QStringList{"Paused"} << QList<bool>{false} << QList<int>{0}
+        << QList<bool>{false, true, false, true} << QList<int>{0};
+    QTest::newRow("failed: retry or remove")
+        << QStringList{"Failed"} << QList<bool>{false} << QList<int>{0}
+        << QList<bool>{false, false, true, true} << QList<int>{0};
+    QTest::newRow("a mixed selection: each command takes its own rows")
+        << QStringList{"Failed", "Downloading", "Paused", "Completed"}
+        << QList<bool>{false, true, false, false} << QList<int>{0, 1, 2, 3}
+        << QList<bool>{true, true, true, true} << QList<int>{2, 0};
+    QTest::newRow("nothing selected") << QStringList{"Failed"} << QList<bool>{false} << QList<int>{}
+                                      << QList<bool>{false, false, false, false} << QList<int>{};
+}
+
+void TestOutputList::listCommandsFollowTheRows()
+{
+    QFETCH(QStringList, statuses);
+    QFETCH(QList<bool>, running);
+    QFETCH(QList<int>, selected);
+    QFETCH(QList<bool>, enabled);
+    QFETCH(QList<int>, restarted);
+
+    std::array<CDownloadThread, kRows> jobs;
+    EndJobs(jobs, running);
+    SetStatuses(*m_pane, jobs, statuses);
+    COutputList* list = m_pane->List();
+    Select(list, selected);
+    list->UpdateCommandStates();
+    QCOMPARE((QList<bool>{list->PauseAction()->isEnabled(), list->ResumeAction()->isEnabled(),
+                          list->RetryAction()->isEnabled(), list->RemoveAction()->isEnabled()}),
+             enabled);
+
+    list->PauseAction()->trigger();
+    for (int i = 0; i < statuses.size(); ++i)
+        QCOMPARE(jobs[size_t(i)].m_bPause.load(), enabled[0] && statuses[i] == "Downloading");
+
+    // Restarting is the pane's; here only what the list hands it counts.
+    disconnect(list, &COutputList::restartRequested, m_pane.get(), nullptr);
+    QList<int> handed;
+    connect(list, &COutputList::restartRequested, this,
+            [&handed](const QList<int>& rows) { handed << rows; });
+    list->ResumeAction()->trigger();
+    list->RetryAction()->trigger();
+    disconnect(list, &COutputList::restartRequested, this, nullptr);
+    QCOMPARE(handed, restarted);
+}
+
+void TestOutputList::listCommandsComeAfterTheirOwn()
+{
+    COutputList* list = m_pane->List();
+    QStringList texts;
+    QTimer::singleShot(0, list, [&texts] {
+        if (QWidget* menu = QApplication::activePopupWidget()) {
+            for (const QAction* action : menu->actions())
+                texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            menu->close();
+        }
+    });
+    const QPoint at(5, 5);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &event);
+    QCOMPARE(texts, (QStringList{"&Clear Completed", "Play Video", "Cancel Download", "-", "&Pause",
+                                 "&Resume", "Re&try", "Remove from &List"}));
+}
+
+void TestOutputList::deleteRemovesRowsThatDoNotRun()
+{
+    std::array<CDownloadThread, kRows> jobs;
+    EndJobs(jobs, {false, true, false, false});
+    SetStatuses(*m_pane, jobs, {"Failed", "Downloading", "Completed", "Paused"});
+    COutputList* list = m_pane->List();
+    m_pane->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+    Select(list, {0, 1, 3});
+    list->setFocus();
+    QTRY_VERIFY(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(Column(*m_pane, Model::Status), (QStringList{"Downloading", "Completed"}));
+}
+
+void TestOutputList::enterPlaysTheSelectedFinishedRow_data()
+{
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QStringList>("opened");
+    QTest::newRow("completed: its file opens") << "Completed" << QStringList{"/v/clip0.flv"};
+    QTest::newRow("downloading: nothing") << "Downloading" << QStringList{};
+    QTest::newRow("failed: nothing") << "Failed" << QStringList{};
+}
+
+void TestOutputList::enterPlaysTheSelectedFinishedRow()
+{
+    QFETCH(QString, status);
+    QFETCH(QStringList, opened);
+    SetStatuses(*m_pane, m_jobs, {status});
+    COutputList* list = m_pane->List();
+    m_pane->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+    Select(list, {0});
+    list->setFocus();
+    QTRY_VERIFY(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(m_opened, opened);
+}
+
+void TestOutputList::finishedRowsDragOutAsFiles()
+{
+    SetStatuses(*m_pane, m_jobs, {"Completed", "Downloading", "Converted", "Failed"});
+    Model* rows = m_pane->Rows();
+    QModelIndexList all;
+    for (int row = 0; row < kRows; ++row)
+        for (int column = 0; column < Model::ColumnCount; ++column)
+            all << rows->index(row, column);
+    std::unique_ptr<QMimeData> data(rows->mimeData(all));
+    QVERIFY(data);
+    QCOMPARE(data->urls(), (QList<QUrl>{QUrl::fromLocalFile("/v/clip0.flv"),
+                                        QUrl::fromLocalFile("/v/clip2.flv")}));
+    QVERIFY(!(rows->flags(rows->index(1, 0)) & Qt::ItemIsDragEnabled));
+    std::unique_ptr<QMimeData> none(rows->mimeData({rows->index(1, 0), rows->index(3, 0)}));
+    QVERIFY(!none);
 }
 
 QTEST_MAIN(TestOutputList)
