@@ -458,7 +458,7 @@ bool CMainFrame::RestoreLayout()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    m_wndOutput->List()->CancelActiveDownloads();
+    m_wndOutput->CancelAll();
     SaveLayout();
     event->accept();
 }

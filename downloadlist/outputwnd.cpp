@@ -67,6 +67,11 @@ std::vector<const CDownloadThread*> COutputWnd::Jobs() const
     return jobs;
 }
 
+void COutputWnd::CancelAll()
+{
+    m_wndList->CancelActiveDownloads();
+}
+
 void COutputWnd::ReleaseFinishedJobs()
 {
     std::erase_if(m_jobs, [this](const std::unique_ptr<CDownloadThread>& job) {

@@ -37,6 +37,9 @@ public:
                               const QString& fullPath);
     // The jobs the pane holds, running or kept for a row.
     std::vector<const CDownloadThread*> Jobs() const;
+    // For the window's close: every transfer that is starting or running is cancelled, without
+    // asking.
+    void CancelAll();
 
     void ShowDownloadProgress(const CDownloadThread* job, quint64 total, quint64 received,
                               quint32 elapsedMs) override;
