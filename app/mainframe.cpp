@@ -390,8 +390,8 @@ CQuillmoorView* CMainFrame::ActiveView() const
 void CMainFrame::UpdateCommandStates()
 {
     CQuillmoorView* view = ActiveView();
-    m_actBack->setEnabled(view && view->m_bCanGoBack);
-    m_actForward->setEnabled(view && view->m_bCanGoForward);
+    m_actBack->setEnabled(view && view->CanGoBack());
+    m_actForward->setEnabled(view && view->CanGoForward());
     for (QAction* action :
          {m_actDownloadVideo, m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
         action->setEnabled(view != nullptr);

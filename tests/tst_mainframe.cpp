@@ -151,7 +151,7 @@ void TestMainFrame::backAfterFollowingALink()
     QWidget* surface = view->focusProxy() ? view->focusProxy() : view;
     QTest::mouseClick(surface, Qt::LeftButton, {}, link);
     QTRY_VERIFY_WITH_TIMEOUT(back->isEnabled(), kPageTimeoutMs);
-    QVERIFY(view->m_bCanGoBack);
+    QVERIFY(view->CanGoBack());
     QVERIFY(!forward->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(view->url().toString(), m_site.Url("/watch?v=x7"), kPageTimeoutMs);
     // The caption stays whatever page the tab shows.
@@ -470,11 +470,11 @@ void TestMainFrame::viewKeysWhileThePageHasTheFocus()
         view->NavigateTo(m_site.Url("/second"));
         QTRY_VERIFY_WITH_TIMEOUT(view->url().path() == "/second" && view->IsDocumentReady(),
                                  kPageTimeoutMs);
-        QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoBack, kPageTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(view->CanGoBack(), kPageTimeoutMs);
     }
     if (effect == QLatin1String("forward")) {
         view->OnGoBack();
-        QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoForward && view->IsDocumentReady(), kPageTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(view->CanGoForward() && view->IsDocumentReady(), kPageTimeoutMs);
     }
     if (effect == QLatin1String("stop")) {
         QSignalSpy started(view, &QWebEngineView::loadStarted);
@@ -508,7 +508,7 @@ void TestMainFrame::viewKeysDoNothingInTheDownloadList()
     CQuillmoorView* view = ShowInNewTab(m_site.Url("/first"));
     QVERIFY(view);
     view->NavigateTo(m_site.Url("/second"));
-    QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoBack && view->IsDocumentReady(), kPageTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(view->CanGoBack() && view->IsDocumentReady(), kPageTimeoutMs);
     const qsizetype requests = m_site.Requests().size();
 
     Frame()->activateWindow();
