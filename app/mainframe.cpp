@@ -13,14 +13,11 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
-#include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QStatusBar>
-#include <QTabBar>
 #include <QToolBar>
-#include <QToolButton>
 
 namespace {
 
@@ -62,102 +59,26 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("MainFrame"));
     setWindowTitle(LoadResString(IDR_QUILLMOOR));
     setWindowIcon(QIcon(QStringLiteral(":/icons/quillmoor.svg")));
-    m_pMdiArea = new QMdiArea(this);
-    setCentralWidget(m_pMdiArea);
-    SetUpTabs();
+    m_pTabArea = new CTabArea(this);
+    setCentralWidget(m_pTabArea);
     CreateActions();
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
     CreateDockingWindows();
-    connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
-        if (auto* tab = qobject_cast<CChildFrame*>(window))
-            m_pCurrentTab = tab;
-        UpdateCommandStates();
-    });
-    UpdateCommandStates();
+    m_pTabArea->SetWindowsAction(m_actWindows);
+    connect(m_pTabArea, &CTabArea::currentTabChanged, this, &CMainFrame::OnCurrentTabChanged);
+    connect(m_pTabArea, &CTabArea::titleChanged, this, &CMainFrame::UpdateFrameTitle);
+    connect(m_pTabArea, &CTabArea::backForwardChanged, this, &CMainFrame::UpdateBackForward);
+    OnCurrentTabChanged(nullptr);
+    UpdateBackForward(false, false);
     resize(1100, 760);
 }
 
 CMainFrame::~CMainFrame()
 {
-    // The tabs go with the base class, after this frame's members: they must not call back.
-    for (CChildFrame* tab : Tabs()) {
-        disconnect(tab, nullptr, this, nullptr);
-        disconnect(tab->View(), nullptr, this, nullptr);
-    }
-    disconnect(m_pMdiArea, nullptr, this, nullptr);
-}
-
-void CMainFrame::SetUpTabs()
-{
-    m_pMdiArea->setViewMode(QMdiArea::TabbedView);
-    m_pMdiArea->setTabsMovable(true);
-    m_pMdiArea->setTabsClosable(true);
-    m_pMdiArea->setDocumentMode(true);
-    if (QTabBar* tabs = m_pMdiArea->findChild<QTabBar*>()) {
-        tabs->setExpanding(false);
-        tabs->setDrawBase(true);
-        connect(tabs, &QTabBar::currentChanged, this, &CMainFrame::UpdateTabCloseButtons);
-        tabs->installEventFilter(this);
-    }
-    // The list of open tabs sits at the right end of the tab row.
-    m_pDocumentMenuButton = new QToolButton(m_pMdiArea);
-    m_pDocumentMenuButton->setObjectName(QStringLiteral("DocumentMenu"));
-    m_pDocumentMenuButton->setArrowType(Qt::DownArrow);
-    m_pDocumentMenuButton->setAutoRaise(true);
-    m_pDocumentMenuButton->setToolTip(tr("Open tabs"));
-    connect(m_pDocumentMenuButton, &QToolButton::clicked, this, &CMainFrame::ShowDocumentMenu);
-}
-
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
-{
-    // Keep the document-list button at the right end of the tab row, and only the active tab
-    // with a close button.
-    if (auto* tabs = qobject_cast<QTabBar*>(watched)) {
-        if (event->type() == QEvent::Resize || event->type() == QEvent::Move ||
-            event->type() == QEvent::Show) {
-            const int side = tabs->height();
-            m_pDocumentMenuButton->setGeometry(m_pMdiArea->width() - side, tabs->y(), side, side);
-            m_pDocumentMenuButton->raise();
-            m_pDocumentMenuButton->show();
-        }
-        if (event->type() == QEvent::LayoutRequest)
-            UpdateTabCloseButtons();
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void CMainFrame::UpdateTabCloseButtons()
-{
-    QTabBar* tabs = m_pMdiArea->findChild<QTabBar*>();
-    if (!tabs)
-        return;
-    for (int i = 0; i < tabs->count(); ++i) {
-        for (const auto side : {QTabBar::LeftSide, QTabBar::RightSide}) {
-            if (QWidget* button = tabs->tabButton(i, side))
-                button->setVisible(i == tabs->currentIndex());
-        }
-        tabs->setTabIcon(i, QIcon());
-    }
-}
-
-void CMainFrame::ShowDocumentMenu()
-{
-    QMenu menu(this);
-    for (CChildFrame* tab : Tabs()) {
-        QAction* item = menu.addAction(tab->windowTitle());
-        item->setCheckable(true);
-        item->setChecked(tab == ActiveTab());
-        connect(item, &QAction::triggered, this, [this, tab] {
-            m_pMdiArea->setActiveSubWindow(tab);
-            m_pCurrentTab = tab;
-            UpdateCommandStates();
-        });
-    }
-    menu.addSeparator();
-    menu.addAction(m_actWindows);
-    menu.exec(m_pDocumentMenuButton->mapToGlobal(QPoint(0, m_pDocumentMenuButton->height())));
+    // The tab area goes with the base class, after this frame's members: it must not call back.
+    disconnect(m_pTabArea, nullptr, this, nullptr);
 }
 
 void CMainFrame::CreateActions()
@@ -337,73 +258,26 @@ void CMainFrame::CreateDockingWindows()
     addDockWidget(Qt::BottomDockWidgetArea, m_wndOutput);
 }
 
-CChildFrame* CMainFrame::OpenTab(const QString& title, bool showHome)
+void CMainFrame::OnCurrentTabChanged(CChildFrame* tab)
 {
-    auto* tab = new CChildFrame(title);
-    m_pMdiArea->addSubWindow(tab);
-    connect(tab->View(), &CQuillmoorView::commandStateChanged, this,
-            &CMainFrame::UpdateCommandStates);
-    connect(tab, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle);
-    // A page's new window is a new tab under the tabs' own title, showing what the page asked.
-    tab->View()->SetWindowOpener(
-        [this] { return OpenTab(QString::fromLatin1(CQuillmoorDoc::kTabTitle), false)->View(); });
-    // A widget tells of its end before its guards are cleared: m_pCurrentTab may still point
-    // at the tab that is going, whose view is gone already. That tab is no CChildFrame any
-    // more, so neither ActiveTab() nor Tabs() gives it.
-    connect(tab, &QObject::destroyed, this, [this] {
-        if (!ActiveTab()) {
-            const QList<CChildFrame*> tabs = Tabs();
-            m_pCurrentTab = tabs.isEmpty() ? nullptr : tabs.constLast();
-        }
-        UpdateCommandStates();
-    });
-    tab->showMaximized();
-    m_pMdiArea->setActiveSubWindow(tab);
-    m_pCurrentTab = tab;
-    if (showHome)
-        tab->View()->OnInitialUpdate();
-    UpdateTabCloseButtons();
-    UpdateCommandStates();
-    return tab;
-}
-
-CChildFrame* CMainFrame::ActiveTab() const
-{
-    return qobject_cast<CChildFrame*>(m_pCurrentTab.data());
-}
-
-QList<CChildFrame*> CMainFrame::Tabs() const
-{
-    QList<CChildFrame*> tabs;
-    for (QMdiSubWindow* window : m_pMdiArea->subWindowList())
-        if (auto* tab = qobject_cast<CChildFrame*>(window))
-            tabs << tab;
-    return tabs;
-}
-
-CQuillmoorView* CMainFrame::ActiveView() const
-{
-    CChildFrame* tab = ActiveTab();
-    return tab ? tab->View() : nullptr;
-}
-
-void CMainFrame::UpdateCommandStates()
-{
-    CQuillmoorView* view = ActiveView();
-    m_actBack->setEnabled(view && view->CanGoBack());
-    m_actForward->setEnabled(view && view->CanGoForward());
     for (QAction* action :
          {m_actDownloadVideo, m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
-        action->setEnabled(view != nullptr);
-    UpdateFrameTitle();
+        action->setEnabled(tab != nullptr);
+    // With a tab, its title follows at once (titleChanged).
+    if (!tab)
+        setWindowTitle(LoadResString(IDR_QUILLMOOR));
 }
 
-void CMainFrame::UpdateFrameTitle()
+void CMainFrame::UpdateBackForward(bool canGoBack, bool canGoForward)
 {
-    // The program's name, then the active tab's document, as a document window's caption reads.
-    const QString program = LoadResString(IDR_QUILLMOOR);
-    CChildFrame* tab = ActiveTab();
-    setWindowTitle(tab ? program + QStringLiteral(" - ") + tab->windowTitle() : program);
+    m_actBack->setEnabled(canGoBack);
+    m_actForward->setEnabled(canGoForward);
+}
+
+void CMainFrame::UpdateFrameTitle(const QString& tabTitle)
+{
+    // The program's name, then the current tab's document, as a document window's caption reads.
+    setWindowTitle(LoadResString(IDR_QUILLMOOR) + QStringLiteral(" - ") + tabTitle);
 }
 
 void CMainFrame::OnCloseTab()
@@ -424,7 +298,7 @@ void CMainFrame::OnFileSave()
 
 void CMainFrame::OnWindowManager()
 {
-    CWindowsDialog dialog(m_pMdiArea, this);
+    CWindowsDialog dialog(m_pTabArea, this);
     dialog.exec();
 }
 

@@ -340,7 +340,7 @@ void TestMainFrame::windowsDialogActivatesAndCloses()
     m_app.OpenDocumentFile(QStringLiteral("/tmp/first.txt"));
     m_app.OpenDocumentFile(QStringLiteral("/tmp/second.txt"));
     const int before = Frame()->Tabs().size();
-    CWindowsDialog dialog(Frame()->MdiArea(), Frame());
+    CWindowsDialog dialog(Frame()->TabArea(), Frame());
     QListWidget* list = dialog.List();
     QCOMPARE(list->count(), before);
     QCOMPARE(list->currentItem()->text(), QStringLiteral("second.txt"));
@@ -389,12 +389,12 @@ void TestMainFrame::captionNamesTheActiveTab()
     m_app.OpenDocumentFile(QStringLiteral("/tmp/caption/notes.txt"));
     CChildFrame* notes = Frame()->ActiveTab();
     QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - notes.txt"));
-    Frame()->MdiArea()->setActiveSubWindow(youTube);
+    Frame()->TabArea()->setActiveSubWindow(youTube);
     QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
 
     // A tab renamed by Save renames the caption too.
     QTemporaryDir dir;
-    Frame()->MdiArea()->setActiveSubWindow(notes);
+    Frame()->TabArea()->setActiveSubWindow(notes);
     QVERIFY(notes->Document()->OnSaveDocument(dir.filePath(QStringLiteral("kept.htm"))));
     QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - kept.htm"));
     notes->close();
