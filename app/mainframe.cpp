@@ -83,6 +83,16 @@ CMainFrame::~CMainFrame()
 
 void CMainFrame::CreateActions()
 {
+    CreateApplicationActions();
+    CreateFileActions();
+    CreateViewActions();
+    CreateEditKeys();
+    CreatePaneKeys();
+    CreateBarActions();
+}
+
+void CMainFrame::CreateApplicationActions()
+{
     m_commands.newTab =
         MakeAction(this, QStringLiteral("&New YouTube Tab\tCtrl+N"), ID_FILE_NEW, "newtab");
     m_commands.newTab->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
@@ -93,7 +103,10 @@ void CMainFrame::CreateActions()
     // Enabled once the application connects it: a command without a handler is disabled.
     m_commands.about->setEnabled(false);
     addAction(m_commands.open);
+}
 
+void CMainFrame::CreateFileActions()
+{
     m_actClose = MakeAction(this, QStringLiteral("&Close Tab"), ID_FILE_CLOSE);
     connect(m_actClose, &QAction::triggered, this, &CMainFrame::OnCloseTab);
     m_actExit = MakeAction(this, QStringLiteral("E&xit"), ID_APP_EXIT);
@@ -103,35 +116,32 @@ void CMainFrame::CreateActions()
     connect(m_actSave, &QAction::triggered, this, &CMainFrame::OnFileSave);
     m_actPrint = MakeAction(this, QStringLiteral("Print"), ID_FILE_PRINT);
     m_actPrint->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
-    connect(m_actPrint, &QAction::triggered, this, [this] {
-        if (CQuillmoorView* view = ActiveView())
-            view->OnFilePrint();
-    });
+    RouteToView(m_actPrint, &CQuillmoorView::OnFilePrint);
     addActions({m_actSave, m_actPrint});
+}
 
+void CMainFrame::CreateViewActions()
+{
     // The key names in these texts are only part of the texts: no key is bound to them.
     m_actBack = MakeAction(this, QStringLiteral("Back\tAlt+Left Arrow"), ID_VIEW_BACK, "back");
     m_actForward =
         MakeAction(this, QStringLiteral("Forward\tAlt+Right Arrow"), ID_VIEW_FORWARD, "forward");
     m_actRefresh = MakeAction(this, QStringLiteral("Refresh\tF5"), ID_VIEW_REFRESH, "refresh");
     m_actStop = MakeAction(this, QStringLiteral("Stop\tEsc"), ID_VIEW_STOP, "stop");
-    const auto onView = [this](QAction* action, void (CQuillmoorView::*command)()) {
-        connect(action, &QAction::triggered, this, [this, command] {
-            if (CQuillmoorView* view = ActiveView())
-                (view->*command)();
-        });
-    };
-    // The view's commands: each goes to the active tab, and is enabled while there is one.
     m_actDownloadVideo = MakeAction(this, QStringLiteral("&Download Video...\tCtrl+D"),
                                     ID_FILE_DOWNLOAD_VIDEO, "download");
     m_actDownloadVideo->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
-    onView(m_actDownloadVideo, &CQuillmoorView::OnDownloadVideo);
-    onView(m_actBack, &CQuillmoorView::OnGoBack);
-    onView(m_actForward, &CQuillmoorView::OnGoForward);
-    onView(m_actRefresh, &CQuillmoorView::OnRefresh);
-    onView(m_actStop, &CQuillmoorView::OnStop);
+    // The view's commands: each goes to the current tab, and is enabled while there is one.
+    RouteToView(m_actDownloadVideo, &CQuillmoorView::OnDownloadVideo);
+    RouteToView(m_actBack, &CQuillmoorView::OnGoBack);
+    RouteToView(m_actForward, &CQuillmoorView::OnGoForward);
+    RouteToView(m_actRefresh, &CQuillmoorView::OnRefresh);
+    RouteToView(m_actStop, &CQuillmoorView::OnStop);
+}
 
-    // The edit keys reach the page in the active tab.
+void CMainFrame::CreateEditKeys()
+{
+    // The edit keys reach the page in the current tab.
     const struct {
         QWebEnginePage::WebAction action;
         const char* keys[2];
@@ -145,12 +155,15 @@ void CMainFrame::CreateActions()
         auto* action = new QAction(this);
         action->setShortcuts({QKeySequence(QString::fromLatin1(edit.keys[0])),
                               QKeySequence(QString::fromLatin1(edit.keys[1]))});
-        connect(action, &QAction::triggered, this, [this, webAction = edit.action] {
-            if (CQuillmoorView* view = ActiveView())
-                view->triggerPageAction(webAction);
+        RouteToView(action, [webAction = edit.action](CQuillmoorView& view) {
+            view.triggerPageAction(webAction);
         });
         addAction(action);
     }
+}
+
+void CMainFrame::CreatePaneKeys()
+{
     auto* nextPane = new QAction(this);
     nextPane->setShortcut(QKeySequence(Qt::Key_F6));
     connect(nextPane, &QAction::triggered, this, &CMainFrame::OnNextPane);
@@ -158,11 +171,22 @@ void CMainFrame::CreateActions()
     previousPane->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
     connect(previousPane, &QAction::triggered, this, &CMainFrame::OnNextPane);
     addActions({nextPane, previousPane});
+}
 
+void CMainFrame::CreateBarActions()
+{
     m_actCustomize = new QAction(LoadResString(IDS_TOOLBAR_CUSTOMIZE), this);
     m_actCustomize->setEnabled(false);
     m_actWindows = new QAction(LoadResString(IDS_WINDOWS_MANAGER), this);
     connect(m_actWindows, &QAction::triggered, this, &CMainFrame::OnWindowManager);
+}
+
+void CMainFrame::RouteToView(QAction* action, std::function<void(CQuillmoorView&)> command)
+{
+    connect(action, &QAction::triggered, this, [this, command = std::move(command)] {
+        if (CQuillmoorView* view = ActiveView())
+            command(*view);
+    });
 }
 
 void CMainFrame::CreateMenus()

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 class CChildFrame;
 class COutputWnd;
 class CQuillmoorView;
@@ -55,6 +57,14 @@ protected:
 
 private:
     void CreateActions();
+    void CreateApplicationActions();
+    void CreateFileActions();
+    void CreateViewActions();
+    void CreateEditKeys();
+    void CreatePaneKeys();
+    void CreateBarActions();
+    // Connects action to command, run on the current tab's view when there is one.
+    void RouteToView(QAction* action, std::function<void(CQuillmoorView&)> command);
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
