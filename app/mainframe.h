@@ -37,7 +37,7 @@ public:
     QList<CChildFrame*> Tabs() const { return m_pTabArea->Tabs(); }
     CQuillmoorView* ActiveView() const { return m_pTabArea->ActiveView(); }
 
-    COutputWnd* m_wndOutput = nullptr;
+    COutputWnd* OutputWnd() const { return m_wndOutput; }
     QToolBar* ToolBar() const { return m_wndToolBar; }
     const Commands& ApplicationCommands() const { return m_commands; }
 
@@ -78,6 +78,7 @@ private:
     void OnNextPane();
 
     CTabArea* m_pTabArea = nullptr;
+    COutputWnd* m_wndOutput = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_pIdleMessage = nullptr;
     Commands m_commands;

@@ -81,7 +81,7 @@ private slots:
     void rendererDiesWhileWaiting();
 
 private:
-    COutputWnd* Pane() const { return m_frame.m_wndOutput; }
+    COutputWnd* Pane() const { return m_frame.OutputWnd(); }
     CQuillmoorView* View() const { return m_frame.ActiveView(); }
     // Shows html in the active tab and waits until it is there.
     void ShowPage(const QByteArray& html);

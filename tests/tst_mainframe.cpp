@@ -264,7 +264,7 @@ void TestMainFrame::acceleratorsAreExactlyTheTable()
 
 void TestMainFrame::downloadListDockedAtTheBottom()
 {
-    COutputWnd* pane = Frame()->m_wndOutput;
+    COutputWnd* pane = Frame()->OutputWnd();
     QCOMPARE(pane->windowTitle(), QStringLiteral("Download List"));
     QCOMPARE(Frame()->dockWidgetArea(pane), Qt::BottomDockWidgetArea);
     QCOMPARE(Frame()->ToolBar()->windowTitle(), QStringLiteral("Standard"));
@@ -513,7 +513,7 @@ void TestMainFrame::viewKeysDoNothingInTheDownloadList()
 
     Frame()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(Frame()));
-    QWidget* list = Frame()->m_wndOutput->List();
+    QWidget* list = Frame()->OutputWnd()->List();
     list->setFocus();
     QTRY_VERIFY(list->hasFocus());
     QTest::keyClick(list, Qt::Key_Left, Qt::AltModifier);
@@ -565,7 +565,7 @@ void TestMainFrame::unknownSwitchesAreIgnored()
 
 void TestMainFrame::closingCancelsTransfersOnly()
 {
-    COutputWnd* pane = Frame()->m_wndOutput;
+    COutputWnd* pane = Frame()->OutputWnd();
     CDownloadThread downloading;
     CDownloadThread converting;
     pane->AddJobRow(&downloading, "a.flv", "/v/a.flv");
