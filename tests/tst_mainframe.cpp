@@ -1,5 +1,6 @@
 #include "app/mainframe.h"
 #include "app/quillmoorapp.h"
+#include "app/tabarea.h"
 #include "app/windowsdialog.h"
 #include "browser/childframe.h"
 #include "browser/quillmoorview.h"
@@ -18,6 +19,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -62,6 +64,7 @@ QMenu* TopMenu(CMainFrame* frame, const QString& title)
 
 } // namespace
 
+// The started program's main frame and tabs, on pages from a test server on 127.0.0.1.
 class TestMainFrame final : public QObject {
     Q_OBJECT
 
@@ -84,6 +87,7 @@ private slots:
     void helpDescribesTheCommandLine();
     void windowsDialogActivatesAndCloses();
     void captionNamesTheActiveTab();
+    void backAndForwardFollowTheCurrentTab();
     void newWindowsOpenInANewTab_data();
     void newWindowsOpenInANewTab();
     void viewKeysWhileThePageHasTheFocus_data();
@@ -399,6 +403,39 @@ void TestMainFrame::captionNamesTheActiveTab()
     QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - kept.htm"));
     notes->close();
     QTRY_COMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
+}
+
+void TestMainFrame::backAndForwardFollowTheCurrentTab()
+{
+    m_site.Route("/first", CScriptedHttpServer::Html("<html><body>first</body></html>"));
+    m_site.Route("/second", CScriptedHttpServer::Html("<html><body>second</body></html>"));
+    QAction* back = FindAction(TopMenu(Frame(), "&View"), "Back\tAlt+Left Arrow");
+    QAction* forward = FindAction(TopMenu(Frame(), "&View"), "Forward\tAlt+Right Arrow");
+    CTabArea* area = Frame()->TabArea();
+    // A tab that shows nothing has no history at all.
+    CChildFrame* empty = area->OpenTab(QStringLiteral("YouTube"), false);
+    CQuillmoorView* view = ShowInNewTab(m_site.Url("/first"));
+    QVERIFY(view);
+    QPointer<CChildFrame> tab = area->ActiveTab();
+    view->NavigateTo(m_site.Url("/second"));
+    QTRY_VERIFY_WITH_TIMEOUT(back->isEnabled() && view->IsDocumentReady(), kPageTimeoutMs);
+
+    area->setActiveSubWindow(empty);
+    QVERIFY(!back->isEnabled());
+    // A tab behind that changes its history leaves the commands as the tab in front has them.
+    view->OnGoBack();
+    QTRY_VERIFY_WITH_TIMEOUT(view->CanGoForward(), kPageTimeoutMs);
+    QVERIFY(!forward->isEnabled());
+    area->setActiveSubWindow(tab);
+    QVERIFY(back->isEnabled() == view->CanGoBack() && forward->isEnabled());
+
+    // The tab that takes a closed one's place brings its own state.
+    tab->close();
+    QTRY_VERIFY(tab.isNull());
+    CQuillmoorView* now = Frame()->ActiveView();
+    QVERIFY(now);
+    QCOMPARE(back->isEnabled(), now->CanGoBack());
+    QCOMPARE(forward->isEnabled(), now->CanGoForward());
 }
 
 void TestMainFrame::newWindowsOpenInANewTab_data()
