@@ -13,14 +13,11 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
-#include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QStatusBar>
-#include <QTabBar>
 #include <QToolBar>
-#include <QToolButton>
 
 namespace {
 
@@ -62,105 +59,39 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("MainFrame"));
     setWindowTitle(LoadResString(IDR_QUILLMOOR));
     setWindowIcon(QIcon(QStringLiteral(":/icons/quillmoor.svg")));
-    m_pMdiArea = new QMdiArea(this);
-    setCentralWidget(m_pMdiArea);
-    SetUpTabs();
+    m_pTabArea = new CTabArea(this);
+    setCentralWidget(m_pTabArea);
     CreateActions();
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
     CreateDockingWindows();
-    connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
-        if (auto* tab = qobject_cast<CChildFrame*>(window))
-            m_pCurrentTab = tab;
-        UpdateCommandStates();
-    });
-    UpdateCommandStates();
+    m_pTabArea->SetWindowsAction(m_actWindows);
+    connect(m_pTabArea, &CTabArea::currentTabChanged, this, &CMainFrame::OnCurrentTabChanged);
+    connect(m_pTabArea, &CTabArea::titleChanged, this, &CMainFrame::UpdateFrameTitle);
+    connect(m_pTabArea, &CTabArea::backForwardChanged, this, &CMainFrame::UpdateBackForward);
+    OnCurrentTabChanged(nullptr);
+    UpdateBackForward(false, false);
     resize(1100, 760);
 }
 
 CMainFrame::~CMainFrame()
 {
-    // The tabs go with the base class, after this frame's members: they must not call back.
-    for (CChildFrame* tab : Tabs()) {
-        disconnect(tab, nullptr, this, nullptr);
-        disconnect(tab->View(), nullptr, this, nullptr);
-    }
-    disconnect(m_pMdiArea, nullptr, this, nullptr);
-}
-
-void CMainFrame::SetUpTabs()
-{
-    m_pMdiArea->setViewMode(QMdiArea::TabbedView);
-    m_pMdiArea->setTabsMovable(true);
-    m_pMdiArea->setTabsClosable(true);
-    m_pMdiArea->setDocumentMode(true);
-    if (QTabBar* tabs = m_pMdiArea->findChild<QTabBar*>()) {
-        tabs->setExpanding(false);
-        tabs->setDrawBase(true);
-        connect(tabs, &QTabBar::currentChanged, this, &CMainFrame::UpdateTabCloseButtons);
-        tabs->installEventFilter(this);
-    }
-    // The list of open tabs sits at the right end of the tab row.
-    m_pDocumentMenuButton = new QToolButton(m_pMdiArea);
-    m_pDocumentMenuButton->setObjectName(QStringLiteral("DocumentMenu"));
-    m_pDocumentMenuButton->setArrowType(Qt::DownArrow);
-    m_pDocumentMenuButton->setAutoRaise(true);
-    m_pDocumentMenuButton->setToolTip(tr("Open tabs"));
-    connect(m_pDocumentMenuButton, &QToolButton::clicked, this, &CMainFrame::ShowDocumentMenu);
-}
-
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
-{
-    // Keep the document-list button at the right end of the tab row, and only the active tab
-    // with a close button.
-    if (auto* tabs = qobject_cast<QTabBar*>(watched)) {
-        if (event->type() == QEvent::Resize || event->type() == QEvent::Move ||
-            event->type() == QEvent::Show) {
-            const int side = tabs->height();
-            m_pDocumentMenuButton->setGeometry(m_pMdiArea->width() - side, tabs->y(), side, side);
-            m_pDocumentMenuButton->raise();
-            m_pDocumentMenuButton->show();
-        }
-        if (event->type() == QEvent::LayoutRequest)
-            UpdateTabCloseButtons();
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void CMainFrame::UpdateTabCloseButtons()
-{
-    QTabBar* tabs = m_pMdiArea->findChild<QTabBar*>();
-    if (!tabs)
-        return;
-    for (int i = 0; i < tabs->count(); ++i) {
-        for (const auto side : {QTabBar::LeftSide, QTabBar::RightSide}) {
-            if (QWidget* button = tabs->tabButton(i, side))
-                button->setVisible(i == tabs->currentIndex());
-        }
-        tabs->setTabIcon(i, QIcon());
-    }
-}
-
-void CMainFrame::ShowDocumentMenu()
-{
-    QMenu menu(this);
-    for (CChildFrame* tab : Tabs()) {
-        QAction* item = menu.addAction(tab->windowTitle());
-        item->setCheckable(true);
-        item->setChecked(tab == ActiveTab());
-        connect(item, &QAction::triggered, this, [this, tab] {
-            m_pMdiArea->setActiveSubWindow(tab);
-            m_pCurrentTab = tab;
-            UpdateCommandStates();
-        });
-    }
-    menu.addSeparator();
-    menu.addAction(m_actWindows);
-    menu.exec(m_pDocumentMenuButton->mapToGlobal(QPoint(0, m_pDocumentMenuButton->height())));
+    // The tab area goes with the base class, after this frame's members: it must not call back.
+    disconnect(m_pTabArea, nullptr, this, nullptr);
 }
 
 void CMainFrame::CreateActions()
+{
+    CreateApplicationActions();
+    CreateFileActions();
+    CreateViewActions();
+    CreateEditKeys();
+    CreatePaneKeys();
+    CreateBarActions();
+}
+
+void CMainFrame::CreateApplicationActions()
 {
     m_commands.newTab =
         MakeAction(this, QStringLiteral("&New YouTube Tab\tCtrl+N"), ID_FILE_NEW, "newtab");
@@ -172,7 +103,10 @@ void CMainFrame::CreateActions()
     // Enabled once the application connects it: a command without a handler is disabled.
     m_commands.about->setEnabled(false);
     addAction(m_commands.open);
+}
 
+void CMainFrame::CreateFileActions()
+{
     m_actClose = MakeAction(this, QStringLiteral("&Close Tab"), ID_FILE_CLOSE);
     connect(m_actClose, &QAction::triggered, this, &CMainFrame::OnCloseTab);
     m_actExit = MakeAction(this, QStringLiteral("E&xit"), ID_APP_EXIT);
@@ -182,35 +116,32 @@ void CMainFrame::CreateActions()
     connect(m_actSave, &QAction::triggered, this, &CMainFrame::OnFileSave);
     m_actPrint = MakeAction(this, QStringLiteral("Print"), ID_FILE_PRINT);
     m_actPrint->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
-    connect(m_actPrint, &QAction::triggered, this, [this] {
-        if (CQuillmoorView* view = ActiveView())
-            view->OnFilePrint();
-    });
+    RouteToView(m_actPrint, &CQuillmoorView::OnFilePrint);
     addActions({m_actSave, m_actPrint});
+}
 
+void CMainFrame::CreateViewActions()
+{
     // The key names in these texts are only part of the texts: no key is bound to them.
     m_actBack = MakeAction(this, QStringLiteral("Back\tAlt+Left Arrow"), ID_VIEW_BACK, "back");
     m_actForward =
         MakeAction(this, QStringLiteral("Forward\tAlt+Right Arrow"), ID_VIEW_FORWARD, "forward");
     m_actRefresh = MakeAction(this, QStringLiteral("Refresh\tF5"), ID_VIEW_REFRESH, "refresh");
     m_actStop = MakeAction(this, QStringLiteral("Stop\tEsc"), ID_VIEW_STOP, "stop");
-    const auto onView = [this](QAction* action, void (CQuillmoorView::*command)()) {
-        connect(action, &QAction::triggered, this, [this, command] {
-            if (CQuillmoorView* view = ActiveView())
-                (view->*command)();
-        });
-    };
-    // The view's commands: each goes to the active tab, and is enabled while there is one.
     m_actDownloadVideo = MakeAction(this, QStringLiteral("&Download Video...\tCtrl+D"),
                                     ID_FILE_DOWNLOAD_VIDEO, "download");
     m_actDownloadVideo->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
-    onView(m_actDownloadVideo, &CQuillmoorView::OnDownloadVideo);
-    onView(m_actBack, &CQuillmoorView::OnGoBack);
-    onView(m_actForward, &CQuillmoorView::OnGoForward);
-    onView(m_actRefresh, &CQuillmoorView::OnRefresh);
-    onView(m_actStop, &CQuillmoorView::OnStop);
+    // The view's commands: each goes to the current tab, and is enabled while there is one.
+    RouteToView(m_actDownloadVideo, &CQuillmoorView::OnDownloadVideo);
+    RouteToView(m_actBack, &CQuillmoorView::OnGoBack);
+    RouteToView(m_actForward, &CQuillmoorView::OnGoForward);
+    RouteToView(m_actRefresh, &CQuillmoorView::OnRefresh);
+    RouteToView(m_actStop, &CQuillmoorView::OnStop);
+}
 
-    // The edit keys reach the page in the active tab.
+void CMainFrame::CreateEditKeys()
+{
+    // The edit keys reach the page in the current tab.
     const struct {
         QWebEnginePage::WebAction action;
         const char* keys[2];
@@ -224,12 +155,15 @@ void CMainFrame::CreateActions()
         auto* action = new QAction(this);
         action->setShortcuts({QKeySequence(QString::fromLatin1(edit.keys[0])),
                               QKeySequence(QString::fromLatin1(edit.keys[1]))});
-        connect(action, &QAction::triggered, this, [this, webAction = edit.action] {
-            if (CQuillmoorView* view = ActiveView())
-                view->triggerPageAction(webAction);
+        RouteToView(action, [webAction = edit.action](CQuillmoorView& view) {
+            view.triggerPageAction(webAction);
         });
         addAction(action);
     }
+}
+
+void CMainFrame::CreatePaneKeys()
+{
     auto* nextPane = new QAction(this);
     nextPane->setShortcut(QKeySequence(Qt::Key_F6));
     connect(nextPane, &QAction::triggered, this, &CMainFrame::OnNextPane);
@@ -237,11 +171,22 @@ void CMainFrame::CreateActions()
     previousPane->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
     connect(previousPane, &QAction::triggered, this, &CMainFrame::OnNextPane);
     addActions({nextPane, previousPane});
+}
 
+void CMainFrame::CreateBarActions()
+{
     m_actCustomize = new QAction(LoadResString(IDS_TOOLBAR_CUSTOMIZE), this);
     m_actCustomize->setEnabled(false);
     m_actWindows = new QAction(LoadResString(IDS_WINDOWS_MANAGER), this);
     connect(m_actWindows, &QAction::triggered, this, &CMainFrame::OnWindowManager);
+}
+
+void CMainFrame::RouteToView(QAction* action, std::function<void(CQuillmoorView&)> command)
+{
+    connect(action, &QAction::triggered, this, [this, command = std::move(command)] {
+        if (CQuillmoorView* view = ActiveView())
+            command(*view);
+    });
 }
 
 void CMainFrame::CreateMenus()
@@ -337,73 +282,26 @@ void CMainFrame::CreateDockingWindows()
     addDockWidget(Qt::BottomDockWidgetArea, m_wndOutput);
 }
 
-CChildFrame* CMainFrame::OpenTab(const QString& title, bool showHome)
+void CMainFrame::OnCurrentTabChanged(CChildFrame* tab)
 {
-    auto* tab = new CChildFrame(title);
-    m_pMdiArea->addSubWindow(tab);
-    connect(tab->View(), &CQuillmoorView::commandStateChanged, this,
-            &CMainFrame::UpdateCommandStates);
-    connect(tab, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle);
-    // A page's new window is a new tab under the tabs' own title, showing what the page asked.
-    tab->View()->SetWindowOpener(
-        [this] { return OpenTab(QString::fromLatin1(CQuillmoorDoc::kTabTitle), false)->View(); });
-    // A widget tells of its end before its guards are cleared: m_pCurrentTab may still point
-    // at the tab that is going, whose view is gone already. That tab is no CChildFrame any
-    // more, so neither ActiveTab() nor Tabs() gives it.
-    connect(tab, &QObject::destroyed, this, [this] {
-        if (!ActiveTab()) {
-            const QList<CChildFrame*> tabs = Tabs();
-            m_pCurrentTab = tabs.isEmpty() ? nullptr : tabs.constLast();
-        }
-        UpdateCommandStates();
-    });
-    tab->showMaximized();
-    m_pMdiArea->setActiveSubWindow(tab);
-    m_pCurrentTab = tab;
-    if (showHome)
-        tab->View()->OnInitialUpdate();
-    UpdateTabCloseButtons();
-    UpdateCommandStates();
-    return tab;
-}
-
-CChildFrame* CMainFrame::ActiveTab() const
-{
-    return qobject_cast<CChildFrame*>(m_pCurrentTab.data());
-}
-
-QList<CChildFrame*> CMainFrame::Tabs() const
-{
-    QList<CChildFrame*> tabs;
-    for (QMdiSubWindow* window : m_pMdiArea->subWindowList())
-        if (auto* tab = qobject_cast<CChildFrame*>(window))
-            tabs << tab;
-    return tabs;
-}
-
-CQuillmoorView* CMainFrame::ActiveView() const
-{
-    CChildFrame* tab = ActiveTab();
-    return tab ? tab->View() : nullptr;
-}
-
-void CMainFrame::UpdateCommandStates()
-{
-    CQuillmoorView* view = ActiveView();
-    m_actBack->setEnabled(view && view->m_bCanGoBack);
-    m_actForward->setEnabled(view && view->m_bCanGoForward);
     for (QAction* action :
          {m_actDownloadVideo, m_actRefresh, m_actStop, m_actPrint, m_actSave, m_actClose})
-        action->setEnabled(view != nullptr);
-    UpdateFrameTitle();
+        action->setEnabled(tab != nullptr);
+    // With a tab, its title follows at once (titleChanged).
+    if (!tab)
+        setWindowTitle(LoadResString(IDR_QUILLMOOR));
 }
 
-void CMainFrame::UpdateFrameTitle()
+void CMainFrame::UpdateBackForward(bool canGoBack, bool canGoForward)
 {
-    // The program's name, then the active tab's document, as a document window's caption reads.
-    const QString program = LoadResString(IDR_QUILLMOOR);
-    CChildFrame* tab = ActiveTab();
-    setWindowTitle(tab ? program + QStringLiteral(" - ") + tab->windowTitle() : program);
+    m_actBack->setEnabled(canGoBack);
+    m_actForward->setEnabled(canGoForward);
+}
+
+void CMainFrame::UpdateFrameTitle(const QString& tabTitle)
+{
+    // The program's name, then the current tab's document, as a document window's caption reads.
+    setWindowTitle(LoadResString(IDR_QUILLMOOR) + QStringLiteral(" - ") + tabTitle);
 }
 
 void CMainFrame::OnCloseTab()
@@ -424,7 +322,7 @@ void CMainFrame::OnFileSave()
 
 void CMainFrame::OnWindowManager()
 {
-    CWindowsDialog dialog(m_pMdiArea, this);
+    CWindowsDialog dialog(m_pTabArea, this);
     dialog.exec();
 }
 
@@ -458,7 +356,7 @@ bool CMainFrame::RestoreLayout()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    m_wndOutput->List()->CancelActiveDownloads();
+    m_wndOutput->CancelAll();
     SaveLayout();
     event->accept();
 }

@@ -1,21 +1,20 @@
 #pragma once
 
+#include "app/tabarea.h"
+
 #include <QMainWindow>
-#include <QPointer>
+
+#include <functional>
 
 class CChildFrame;
 class COutputWnd;
 class CQuillmoorView;
 class QAction;
 class QLabel;
-class QMdiArea;
 class QMenu;
 class QToolBar;
-class QToolButton;
 
-// The program's main window: browser tabs in a tabbed area, the menu bar, the "Standard"
-// toolbar, the status bar and the Download List docked along the bottom. Closing it cancels the
-// running transfers first.
+// The program's main window: the tab area framed by the bars and the docked Download List.
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CMainFrame)
@@ -32,15 +31,13 @@ public:
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    // Opens a tab whose document is titled title and makes it the active one; it shows the video
-    // site's home page unless showHome is false (a page's new window shows its own page).
-    CChildFrame* OpenTab(const QString& title, bool showHome = true);
-    CChildFrame* ActiveTab() const;
-    QList<CChildFrame*> Tabs() const;
-    CQuillmoorView* ActiveView() const;
+    // The tabs: the frame's commands go to the tab area's current tab.
+    CTabArea* TabArea() const { return m_pTabArea; }
+    CChildFrame* ActiveTab() const { return m_pTabArea->ActiveTab(); }
+    QList<CChildFrame*> Tabs() const { return m_pTabArea->Tabs(); }
+    CQuillmoorView* ActiveView() const { return m_pTabArea->ActiveView(); }
 
-    COutputWnd* m_wndOutput = nullptr;
-    QMdiArea* MdiArea() const { return m_pMdiArea; }
+    COutputWnd* OutputWnd() const { return m_wndOutput; }
     QToolBar* ToolBar() const { return m_wndToolBar; }
     const Commands& ApplicationCommands() const { return m_commands; }
 
@@ -55,33 +52,34 @@ public:
     QMenu* createPopupMenu() override;
 
 protected:
+    // Cancels every transfer still starting or downloading, without asking; keeps the layout.
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateActions();
+    void CreateApplicationActions();
+    void CreateFileActions();
+    void CreateViewActions();
+    void CreateEditKeys();
+    void CreatePaneKeys();
+    void CreateBarActions();
+    // Connects action to command, run on the current tab's view when there is one.
+    void RouteToView(QAction* action, std::function<void(CQuillmoorView&)> command);
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
     void CreateDockingWindows();
-    void SetUpTabs();
-    void UpdateCommandStates();
-    void UpdateFrameTitle();
+    void OnCurrentTabChanged(CChildFrame* tab);
+    void UpdateBackForward(bool canGoBack, bool canGoForward);
+    void UpdateFrameTitle(const QString& tabTitle);
     void OnCloseTab();
     void OnFileSave();
     void OnWindowManager();
     void OnNextPane();
-    void ShowDocumentMenu();
-    void UpdateTabCloseButtons();
 
-    QMdiArea* m_pMdiArea = nullptr;
-    // The tab the commands go to. The area forgets its active tab whenever the main window is
-    // not the active window, which must not disable the commands.
-    // Held as a QObject: while a tab is being destroyed it is no CChildFrame any more, and
-    // ActiveTab()'s cast then gives null.
-    QPointer<QObject> m_pCurrentTab;
+    CTabArea* m_pTabArea = nullptr;
+    COutputWnd* m_wndOutput = nullptr;
     QToolBar* m_wndToolBar = nullptr;
-    QToolButton* m_pDocumentMenuButton = nullptr;
     QLabel* m_pIdleMessage = nullptr;
     Commands m_commands;
     QAction* m_actDownloadVideo = nullptr;

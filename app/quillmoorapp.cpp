@@ -94,7 +94,7 @@ int CQuillmoorApp::ExitInstance()
 void CQuillmoorApp::OnFileNew()
 {
     m_strTabTitle = QString::fromLatin1(CQuillmoorDoc::kTabTitle);
-    m_pMainWnd->OpenTab(m_strTabTitle);
+    m_pMainWnd->TabArea()->OpenTab(m_strTabTitle);
 }
 
 void CQuillmoorApp::OnAppAbout()
@@ -113,5 +113,5 @@ void CQuillmoorApp::OnFileOpen()
 void CQuillmoorApp::OpenDocumentFile(const QString& path)
 {
     // The document reads nothing from the file: the tab shows the home page under its name.
-    m_pMainWnd->OpenTab(QFileInfo(path).fileName());
+    m_pMainWnd->TabArea()->OpenTab(QFileInfo(path).fileName());
 }

@@ -32,8 +32,8 @@ public:
     void SetWindowOpener(WindowOpener opener) { m_openWindow = std::move(opener); }
 
     // Whether the page's history allows going back or forward, as the engine last said.
-    bool m_bCanGoForward = false;
-    bool m_bCanGoBack = false;
+    bool CanGoBack() const { return m_bCanGoBack; }
+    bool CanGoForward() const { return m_bCanGoForward; }
 
 signals:
     // Back or forward became possible or impossible.
@@ -47,4 +47,6 @@ private:
     void AddViewKeys();
 
     WindowOpener m_openWindow;
+    bool m_bCanGoForward = false;
+    bool m_bCanGoBack = false;
 };

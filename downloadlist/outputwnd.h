@@ -33,14 +33,13 @@ public:
                               const QString& fullPath);
     // The jobs the pane holds, running or kept for a row.
     std::vector<const CDownloadThread*> Jobs() const;
+    // For the window's close: every transfer that is starting or running is cancelled, without
+    // asking.
+    void CancelAll();
 
     // Starts the jobs of rows again into the same rows: those that have ended, and those kept
     // from an earlier session, for which it makes a job from what the row holds.
     void RestartRows(const QList<int>& rows);
-
-    // For the window's close: every transfer that is starting or running is cancelled, without
-    // asking.
-    void CancelAll();
 
 private:
     // Deletes the jobs whose threads have ended and that no row refers to any more.

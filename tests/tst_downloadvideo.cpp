@@ -81,7 +81,7 @@ private slots:
     void rendererDiesWhileWaiting();
 
 private:
-    COutputWnd* Pane() const { return m_frame.m_wndOutput; }
+    COutputWnd* Pane() const { return m_frame.OutputWnd(); }
     CQuillmoorView* View() const { return m_frame.ActiveView(); }
     // Shows html in the active tab and waits until it is there.
     void ShowPage(const QByteArray& html);
@@ -834,7 +834,7 @@ void TestDownloadVideo::paneShownWithoutTakingTheFocus()
 void TestDownloadVideo::ctrlDRunsTheCommandOfTheActiveTab()
 {
     // Two tabs on two videos: the key works on the one shown.
-    QPointer<CChildFrame> second = m_frame.OpenTab(QStringLiteral("YouTube"));
+    QPointer<CChildFrame> second = m_frame.TabArea()->OpenTab(QStringLiteral("YouTube"));
     ShowPage(VideoPage("second-tab", "tok2", "Second"));
     m_frame.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&m_frame));
@@ -891,7 +891,7 @@ void TestDownloadVideo::secondCommandWhileWaiting()
 
 void TestDownloadVideo::tabClosedWhileWaiting()
 {
-    m_frame.OpenTab(QStringLiteral("YouTube"));
+    m_frame.TabArea()->OpenTab(QStringLiteral("YouTube"));
     ShowBusyVideoPage();
     // Far longer than the test waits: the wait must end with the tab, not with the page.
     KeepPageBusy(30000);
@@ -945,7 +945,7 @@ void TestDownloadVideo::enabledExactlyWhileATabIsOpen()
     }));
     QVERIFY(!command->isEnabled());
     QCOMPARE(m_frame.windowTitle(), QStringLiteral("Quillmoor"));
-    m_frame.OpenTab(QStringLiteral("YouTube"));
+    m_frame.TabArea()->OpenTab(QStringLiteral("YouTube"));
     QVERIFY(command->isEnabled());
     QCOMPARE(m_frame.windowTitle(), QStringLiteral("Quillmoor - YouTube"));
 }
@@ -991,7 +991,7 @@ int main(int argc, char** argv)
     int result = 0;
     {
         CMainFrame frame;
-        frame.OpenTab(QStringLiteral("YouTube"));
+        frame.TabArea()->OpenTab(QStringLiteral("YouTube"));
         TestDownloadVideo test(frame, site, home.path());
         result = QTest::qExec(&test, argc, argv);
     }

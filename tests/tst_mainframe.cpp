@@ -1,5 +1,6 @@
 #include "app/mainframe.h"
 #include "app/quillmoorapp.h"
+#include "app/tabarea.h"
 #include "app/windowsdialog.h"
 #include "browser/childframe.h"
 #include "browser/quillmoorview.h"
@@ -18,6 +19,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -62,6 +64,7 @@ QMenu* TopMenu(CMainFrame* frame, const QString& title)
 
 } // namespace
 
+// The started program's main frame and tabs, on pages from a test server on 127.0.0.1.
 class TestMainFrame final : public QObject {
     Q_OBJECT
 
@@ -84,6 +87,7 @@ private slots:
     void helpDescribesTheCommandLine();
     void windowsDialogActivatesAndCloses();
     void captionNamesTheActiveTab();
+    void backAndForwardFollowTheCurrentTab();
     void newWindowsOpenInANewTab_data();
     void newWindowsOpenInANewTab();
     void viewKeysWhileThePageHasTheFocus_data();
@@ -151,7 +155,7 @@ void TestMainFrame::backAfterFollowingALink()
     QWidget* surface = view->focusProxy() ? view->focusProxy() : view;
     QTest::mouseClick(surface, Qt::LeftButton, {}, link);
     QTRY_VERIFY_WITH_TIMEOUT(back->isEnabled(), kPageTimeoutMs);
-    QVERIFY(view->m_bCanGoBack);
+    QVERIFY(view->CanGoBack());
     QVERIFY(!forward->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(view->url().toString(), m_site.Url("/watch?v=x7"), kPageTimeoutMs);
     // The caption stays whatever page the tab shows.
@@ -264,7 +268,7 @@ void TestMainFrame::acceleratorsAreExactlyTheTable()
 
 void TestMainFrame::downloadListDockedAtTheBottom()
 {
-    COutputWnd* pane = Frame()->m_wndOutput;
+    COutputWnd* pane = Frame()->OutputWnd();
     QCOMPARE(pane->windowTitle(), QStringLiteral("Download List"));
     QCOMPARE(Frame()->dockWidgetArea(pane), Qt::BottomDockWidgetArea);
     QCOMPARE(Frame()->ToolBar()->windowTitle(), QStringLiteral("Standard"));
@@ -340,7 +344,7 @@ void TestMainFrame::windowsDialogActivatesAndCloses()
     m_app.OpenDocumentFile(QStringLiteral("/tmp/first.txt"));
     m_app.OpenDocumentFile(QStringLiteral("/tmp/second.txt"));
     const int before = Frame()->Tabs().size();
-    CWindowsDialog dialog(Frame()->MdiArea(), Frame());
+    CWindowsDialog dialog(Frame()->TabArea(), Frame());
     QListWidget* list = dialog.List();
     QCOMPARE(list->count(), before);
     QCOMPARE(list->currentItem()->text(), QStringLiteral("second.txt"));
@@ -389,16 +393,49 @@ void TestMainFrame::captionNamesTheActiveTab()
     m_app.OpenDocumentFile(QStringLiteral("/tmp/caption/notes.txt"));
     CChildFrame* notes = Frame()->ActiveTab();
     QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - notes.txt"));
-    Frame()->MdiArea()->setActiveSubWindow(youTube);
+    Frame()->TabArea()->setActiveSubWindow(youTube);
     QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
 
     // A tab renamed by Save renames the caption too.
     QTemporaryDir dir;
-    Frame()->MdiArea()->setActiveSubWindow(notes);
+    Frame()->TabArea()->setActiveSubWindow(notes);
     QVERIFY(notes->Document()->OnSaveDocument(dir.filePath(QStringLiteral("kept.htm"))));
     QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - kept.htm"));
     notes->close();
     QTRY_COMPARE(Frame()->windowTitle(), QStringLiteral("Quillmoor - YouTube"));
+}
+
+void TestMainFrame::backAndForwardFollowTheCurrentTab()
+{
+    m_site.Route("/first", CScriptedHttpServer::Html("<html><body>first</body></html>"));
+    m_site.Route("/second", CScriptedHttpServer::Html("<html><body>second</body></html>"));
+    QAction* back = FindAction(TopMenu(Frame(), "&View"), "Back\tAlt+Left Arrow");
+    QAction* forward = FindAction(TopMenu(Frame(), "&View"), "Forward\tAlt+Right Arrow");
+    CTabArea* area = Frame()->TabArea();
+    // A tab that shows nothing has no history at all.
+    CChildFrame* empty = area->OpenTab(QStringLiteral("YouTube"), false);
+    CQuillmoorView* view = ShowInNewTab(m_site.Url("/first"));
+    QVERIFY(view);
+    QPointer<CChildFrame> tab = area->ActiveTab();
+    view->NavigateTo(m_site.Url("/second"));
+    QTRY_VERIFY_WITH_TIMEOUT(back->isEnabled() && view->IsDocumentReady(), kPageTimeoutMs);
+
+    area->setActiveSubWindow(empty);
+    QVERIFY(!back->isEnabled());
+    // A tab behind that changes its history leaves the commands as the tab in front has them.
+    view->OnGoBack();
+    QTRY_VERIFY_WITH_TIMEOUT(view->CanGoForward(), kPageTimeoutMs);
+    QVERIFY(!forward->isEnabled());
+    area->setActiveSubWindow(tab);
+    QVERIFY(back->isEnabled() == view->CanGoBack() && forward->isEnabled());
+
+    // The tab that takes a closed one's place brings its own state.
+    tab->close();
+    QTRY_VERIFY(tab.isNull());
+    CQuillmoorView* now = Frame()->ActiveView();
+    QVERIFY(now);
+    QCOMPARE(back->isEnabled(), now->CanGoBack());
+    QCOMPARE(forward->isEnabled(), now->CanGoForward());
 }
 
 void TestMainFrame::newWindowsOpenInANewTab_data()
@@ -470,11 +507,11 @@ void TestMainFrame::viewKeysWhileThePageHasTheFocus()
         view->NavigateTo(m_site.Url("/second"));
         QTRY_VERIFY_WITH_TIMEOUT(view->url().path() == "/second" && view->IsDocumentReady(),
                                  kPageTimeoutMs);
-        QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoBack, kPageTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(view->CanGoBack(), kPageTimeoutMs);
     }
     if (effect == QLatin1String("forward")) {
         view->OnGoBack();
-        QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoForward && view->IsDocumentReady(), kPageTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(view->CanGoForward() && view->IsDocumentReady(), kPageTimeoutMs);
     }
     if (effect == QLatin1String("stop")) {
         QSignalSpy started(view, &QWebEngineView::loadStarted);
@@ -508,12 +545,12 @@ void TestMainFrame::viewKeysDoNothingInTheDownloadList()
     CQuillmoorView* view = ShowInNewTab(m_site.Url("/first"));
     QVERIFY(view);
     view->NavigateTo(m_site.Url("/second"));
-    QTRY_VERIFY_WITH_TIMEOUT(view->m_bCanGoBack && view->IsDocumentReady(), kPageTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(view->CanGoBack() && view->IsDocumentReady(), kPageTimeoutMs);
     const qsizetype requests = m_site.Requests().size();
 
     Frame()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(Frame()));
-    QWidget* list = Frame()->m_wndOutput->List();
+    QWidget* list = Frame()->OutputWnd()->List();
     list->setFocus();
     QTRY_VERIFY(list->hasFocus());
     QTest::keyClick(list, Qt::Key_Left, Qt::AltModifier);
@@ -565,7 +602,7 @@ void TestMainFrame::unknownSwitchesAreIgnored()
 
 void TestMainFrame::closingCancelsTransfersOnly()
 {
-    COutputWnd* pane = Frame()->m_wndOutput;
+    COutputWnd* pane = Frame()->OutputWnd();
     CDownloadThread downloading;
     CDownloadThread converting;
     pane->Rows()->AddJobRow(&downloading, "a.flv", "/v/a.flv");
