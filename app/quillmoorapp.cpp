@@ -4,6 +4,8 @@
 #include "app/mainframe.h"
 #include "browser/quillmoordoc.h"
 #include "controls/credentialsdialog.h"
+#include "downloadlist/downloadliststore.h"
+#include "downloadlist/outputwnd.h"
 #include "net/httptext.h"
 #include "res/stringtable.h"
 #include "update/fileversioninfo.h"
@@ -75,6 +77,9 @@ bool CQuillmoorApp::InitInstance()
     // whatever the user left.
     if (!m_pMainWnd->RestoreLayout())
         m_pMainWnd->SetLargeToolbar(true);
+    // The Download List as the last session left it, and a notice for jobs that end unseen.
+    m_pMainWnd->OutputWnd()->KeepListIn(CDownloadListStore::DefaultPath());
+    m_pMainWnd->OutputWnd()->NotifyDesktop();
 
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty())

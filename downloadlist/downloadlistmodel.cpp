@@ -144,12 +144,8 @@ void CDownloadListModel::AddRecord(const CDownloadRecord& record)
     endInsertRows();
 }
 
-CDownloadRecord CDownloadListModel::RecordOf(int row) const
+CDownloadRecord CDownloadListModel::RecordOfLocked(const Row& r)
 {
-    std::unique_lock lock(m_mutex);
-    if (!ValidRowLocked(row))
-        return {};
-    const Row& r = m_rows[size_t(row)];
     return {.name = r.name,
             .path = r.path,
             .url = r.url,
@@ -161,18 +157,23 @@ CDownloadRecord CDownloadListModel::RecordOf(int row) const
             .reason = r.reason};
 }
 
+CDownloadRecord CDownloadListModel::RecordOf(int row) const
+{
+    std::unique_lock lock(m_mutex);
+    return ValidRowLocked(row) ? RecordOfLocked(m_rows[size_t(row)]) : CDownloadRecord();
+}
+
 QList<CDownloadRecord> CDownloadListModel::Records() const
 {
     QList<CDownloadRecord> records;
-    for (int i = 0; i < rowCount(); ++i) {
-        CDownloadRecord record = RecordOf(i);
-        const bool ended = record.status == IDS_COMPLETED ||
-                           record.status == IDS_CONVERSION_COMPLETED ||
-                           record.status == IDS_FAILED || record.status == IDS_PAUSED;
+    std::unique_lock lock(m_mutex);
+    for (const Row& r : m_rows) {
+        const bool ended = r.status == IDS_COMPLETED || r.status == IDS_CONVERSION_COMPLETED ||
+                           r.status == IDS_FAILED || r.status == IDS_PAUSED;
         // A conversion job reads "Completed" for a moment before it converts: that row has not
         // ended, whatever its text says.
-        if (ended && !IsRunning(i))
-            records << std::move(record);
+        if (ended && !r.removed && !(r.job && !r.job->HasEnded()))
+            records << RecordOfLocked(r);
     }
     return records;
 }

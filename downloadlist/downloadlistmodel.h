@@ -137,6 +137,7 @@ private:
     void IndexJobsLocked();
     bool ValidRowLocked(int row) const { return row >= 0 && size_t(row) < m_rows.size(); }
     QVariant ToolTipLocked(const Row& row, int column) const;
+    static CDownloadRecord RecordOfLocked(const Row& row);
     QString CellTextLocked(const Row& row, int column) const;
     void NoteChangeLocked(int row);
     void OnRefreshTick();

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -48,6 +49,7 @@ COutputList::COutputList(QWidget* parent) : QTableView(parent)
     m_actPause = new QAction(QStringLiteral("&Pause"), this);
     m_actResume = new QAction(QStringLiteral("&Resume"), this);
     m_actRetry = new QAction(QStringLiteral("Re&try"), this);
+    m_actOpenFolder = new QAction(QStringLiteral("Open Containing &Folder"), this);
     m_actRemove = new QAction(QStringLiteral("Remove from &List"), this);
     // Delete works while the list has the focus, not elsewhere in the window.
     m_actRemove->setShortcut(QKeySequence::Delete);
@@ -59,6 +61,7 @@ COutputList::COutputList(QWidget* parent) : QTableView(parent)
     connect(m_actRetry, &QAction::triggered, this,
             [this] { OnRestart(&CDownloadListModel::CanRetry); });
     connect(m_actRemove, &QAction::triggered, this, &COutputList::OnRemove);
+    connect(m_actOpenFolder, &QAction::triggered, this, &COutputList::OnOpenFolder);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &COutputList::OnHeaderClicked);
     connect(this, &QAbstractItemView::doubleClicked, this, &COutputList::OnDoubleClicked);
 }
@@ -123,6 +126,7 @@ void COutputList::UpdateCommandStates()
     m_actPause->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanPause).isEmpty());
     m_actResume->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanResume).isEmpty());
     m_actRetry->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanRetry).isEmpty());
+    m_actOpenFolder->setEnabled(!SelectedFile().isEmpty());
     const auto stopped = [this](int row) { return !Rows()->IsRunning(row); };
     const QList<int> selected = SelectedRows();
     m_actRemove->setEnabled(std::any_of(selected.begin(), selected.end(), stopped));
@@ -139,6 +143,7 @@ void COutputList::contextMenuEvent(QContextMenuEvent* event)
     menu.addAction(m_actPause);
     menu.addAction(m_actResume);
     menu.addAction(m_actRetry);
+    menu.addAction(m_actOpenFolder);
     menu.addAction(m_actRemove);
     setFocus(Qt::PopupFocusReason);
     menu.exec(event->globalPos());
@@ -191,6 +196,22 @@ void COutputList::OnRestart(bool (CDownloadListModel::*allowed)(int) const)
 void COutputList::OnRemove()
 {
     Rows()->RemoveRows(SelectedRows());
+}
+
+QString COutputList::SelectedFile() const
+{
+    const int row = FirstSelectedRow();
+    if (row < 0)
+        return {};
+    const QString path = Rows()->CellText(row, CDownloadListModel::FullPath);
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+void COutputList::OnOpenFolder()
+{
+    // Asked again now: the file may have gone since the menu was opened.
+    if (const QString path = SelectedFile(); !path.isEmpty())
+        CShellLayer::ShowInFolder(path);
 }
 
 void COutputList::keyPressEvent(QKeyEvent* event)

@@ -6,9 +6,9 @@ class CDownloadListModel;
 class QAction;
 
 // The table that shows the Download List's rows, with the user's commands on them: the context
-// menu (Clear Completed, Play Video, Cancel Download, then Pause, Resume, Retry and Remove from
-// List), opening a row's file by double-click or Enter, dragging finished rows out as files,
-// and sorting by a header click.
+// menu (Clear Completed, Play Video, Cancel Download, then Pause, Resume, Retry, Open
+// Containing Folder and Remove from List), opening a row's file by double-click or Enter, dragging
+// finished rows out as files, and sorting by a header click.
 class COutputList final : public QTableView {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(COutputList)
@@ -29,6 +29,7 @@ public:
     QAction* PauseAction() const { return m_actPause; }
     QAction* ResumeAction() const { return m_actResume; }
     QAction* RetryAction() const { return m_actRetry; }
+    QAction* OpenFolderAction() const { return m_actOpenFolder; }
     QAction* RemoveAction() const { return m_actRemove; }
     // Enables the commands for the rows selected now, as the context menu shows them.
     void UpdateCommandStates();
@@ -59,6 +60,9 @@ private:
     void OnPause();
     void OnRestart(bool (CDownloadListModel::*allowed)(int) const);
     void OnRemove();
+    void OnOpenFolder();
+    // The first selected row's file, when it is there.
+    QString SelectedFile() const;
     // The selected rows for which the model's test holds.
     QList<int> SelectedRowsWhere(bool (CDownloadListModel::*test)(int) const) const;
     void OnHeaderClicked(int column);
@@ -72,6 +76,7 @@ private:
     QAction* m_actPause = nullptr;
     QAction* m_actResume = nullptr;
     QAction* m_actRetry = nullptr;
+    QAction* m_actOpenFolder = nullptr;
     QAction* m_actRemove = nullptr;
     int m_nSortColumn = 0;
     bool m_bSortAscending = false;

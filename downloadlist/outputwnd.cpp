@@ -1,12 +1,14 @@
 #include "downloadlist/outputwnd.h"
 
-#include "downloadlist/downloadrecord.h"
-
+#include "controls/desktopnotifier.h"
+#include "controls/shelllayer.h"
 #include "downloadlist/downloadlistmodel.h"
+#include "downloadlist/downloadliststore.h"
 #include "downloadlist/outputlist.h"
 #include "engine/downloadthread.h"
 #include "res/stringtable.h"
 
+#include <QPointer>
 #include <QTabWidget>
 
 COutputWnd::COutputWnd(QWidget* parent) : QDockWidget(parent)
@@ -21,7 +23,10 @@ COutputWnd::COutputWnd(QWidget* parent) : QDockWidget(parent)
     m_wndTabs->addTab(m_wndList, LoadResString(IDS_DOWNLOAD_TAB));
     setWidget(m_wndTabs);
 
-    connect(m_pModel, &CDownloadListModel::jobRowsRemoved, this, &COutputWnd::ReleaseFinishedJobs);
+    connect(m_pModel, &CDownloadListModel::jobRowsRemoved, this, [this] {
+        ReleaseFinishedJobs();
+        SaveList();
+    });
     connect(m_wndList, &COutputList::restartRequested, this, &COutputWnd::RestartRows);
 }
 
@@ -32,18 +37,73 @@ COutputWnd::~COutputWnd()
         job->RequestStop();
     for (const auto& job : m_jobs)
         job->wait();
+    // A job that ended just now may not have been heard of yet.
+    SaveList();
     m_jobs.clear();
+}
+
+void COutputWnd::KeepListIn(const QString& path)
+{
+    m_store = std::make_unique<CDownloadListStore>(path);
+    for (const CDownloadRecord& record : m_store->Load())
+        m_pModel->AddRecord(record);
+    m_saved = m_pModel->Records();
+}
+
+void COutputWnd::NotifyDesktop()
+{
+    if (m_notifier)
+        return;
+    m_notifier = new CDesktopNotifier(QDBusConnection::sessionBus(), this);
+    connect(m_notifier, &CDesktopNotifier::activated, this,
+            [](const QString& path) { CShellLayer::Open(path); });
+}
+
+void COutputWnd::SaveList()
+{
+    if (!m_store)
+        return;
+    QList<CDownloadRecord> records = m_pModel->Records();
+    // Progress reports change nothing here: the file is written only when a row came to an end.
+    if (records == m_saved)
+        return;
+    if (m_store->Save(records))
+        m_saved = std::move(records);
+}
+
+void COutputWnd::Adopt(std::unique_ptr<CDownloadThread> job)
+{
+    job->m_pOutputWnd = m_pModel;
+    // Queued: the thread's end is heard on this thread, after the job's last report.
+    connect(
+        job.get(), &QThread::finished, this,
+        [this, ended = QPointer<CDownloadThread>(job.get())] {
+            if (ended)
+                OnJobEnded(ended);
+        },
+        Qt::QueuedConnection);
+    m_jobs.push_back(std::move(job));
+}
+
+void COutputWnd::OnJobEnded(CDownloadThread* job)
+{
+    const int row = m_pModel->FindJobRow(job);
+    if (row >= 0 && m_notifier && !m_pModel->IsRunning(row) && !window()->isActiveWindow()) {
+        const CDownloadRecord record = m_pModel->RecordOf(row);
+        // A paused job stopped because the user asked; the others have news.
+        if (record.status != IDS_PAUSED)
+            m_notifier->Notify(record.path, LoadResString(record.status));
+    }
+    SaveList();
+    ReleaseFinishedJobs();
 }
 
 CDownloadThread* COutputWnd::StartJob(std::unique_ptr<CDownloadThread> job, const QString& name,
                                       const QString& fullPath)
 {
     CDownloadThread* started = job.get();
-    started->m_pOutputWnd = m_pModel;
-    m_jobs.push_back(std::move(job));
+    Adopt(std::move(job));
     m_pModel->AddJobRow(started, name, fullPath);
-    connect(started, &QThread::finished, this, &COutputWnd::ReleaseFinishedJobs,
-            Qt::QueuedConnection);
     started->start();
     return started;
 }
@@ -80,11 +140,8 @@ void COutputWnd::RestartRows(const QList<int>& rows)
                 made->m_nKept = *record.received;
                 made->m_nKeptTotal = *record.total;
             }
-            made->m_pOutputWnd = m_pModel;
             job = made.get();
-            m_jobs.push_back(std::move(made));
-            connect(job, &QThread::finished, this, &COutputWnd::ReleaseFinishedJobs,
-                    Qt::QueuedConnection);
+            Adopt(std::move(made));
         }
         m_pModel->RestartRow(row, job);
         job->start();

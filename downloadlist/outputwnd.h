@@ -1,11 +1,16 @@
 #pragma once
 
+#include "downloadlist/downloadrecord.h"
+
 #include <QDockWidget>
+#include <QList>
 
 #include <memory>
 #include <vector>
 
+class CDesktopNotifier;
 class CDownloadListModel;
+class CDownloadListStore;
 class CDownloadThread;
 class COutputList;
 class QTabWidget;
@@ -37,11 +42,24 @@ public:
     // asking.
     void CancelAll();
 
+    // Keeps the rows whose jobs came to an end (finished, failed, paused) in the file at path:
+    // those kept there come back now, and the file follows every row that comes to an end or
+    // leaves. A damaged file is set aside and the list starts empty.
+    void KeepListIn(const QString& path);
+    // Tells the desktop, through its notification service, when a job ends while the window is
+    // not the active one; a click on the notice plays the file.
+    void NotifyDesktop();
+
     // Starts the jobs of rows again into the same rows: those that have ended, and those kept
     // from an earlier session, for which it makes a job from what the row holds.
     void RestartRows(const QList<int>& rows);
 
 private:
+    // Takes the job over and learns when it ends.
+    void Adopt(std::unique_ptr<CDownloadThread> job);
+    void OnJobEnded(CDownloadThread* job);
+    // Writes the rows that have come to an end to the kept list, when they changed.
+    void SaveList();
     // Deletes the jobs whose threads have ended and that no row refers to any more.
     void ReleaseFinishedJobs();
 
@@ -49,4 +67,7 @@ private:
     QTabWidget* m_wndTabs = nullptr;
     COutputList* m_wndList = nullptr;
     std::vector<std::unique_ptr<CDownloadThread>> m_jobs;
+    std::unique_ptr<CDownloadListStore> m_store;
+    QList<CDownloadRecord> m_saved; // what the kept list holds now
+    CDesktopNotifier* m_notifier = nullptr;
 };

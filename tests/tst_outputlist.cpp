@@ -464,8 +464,9 @@ void TestOutputList::listCommandsComeAfterTheirOwn()
     const QPoint at(5, 5);
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
     QApplication::sendEvent(list->viewport(), &event);
-    QCOMPARE(texts, (QStringList{"&Clear Completed", "Play Video", "Cancel Download", "-", "&Pause",
-                                 "&Resume", "Re&try", "Remove from &List"}));
+    QCOMPARE(texts,
+             (QStringList{"&Clear Completed", "Play Video", "Cancel Download", "-", "&Pause",
+                          "&Resume", "Re&try", "Open Containing &Folder", "Remove from &List"}));
 }
 
 void TestOutputList::deleteRemovesRowsThatDoNotRun()
