@@ -1,7 +1,12 @@
 #include "controls/shelllayer.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 #include <QUrl>
@@ -86,6 +91,35 @@ void CShellLayer::OpenAndWait(const QString& target, QObject* context, Done done
     }
 #endif
     done(State().handler(target));
+}
+
+void CShellLayer::ShowInFolder(const QString& path)
+{
+    ShowInFolder(path, QDBusConnection::sessionBus());
+}
+
+void CShellLayer::ShowInFolder(const QString& path, const QDBusConnection& bus)
+{
+    const QFileInfo file(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    const QString folder = file.path();
+    if (!bus.isConnected()) {
+        Open(folder);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(file.absoluteFilePath()).toString(QUrl::FullyEncoded)}
+         << QString();
+    // Owned by the application, like the opener's processes: the answer may outlive the caller.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [folder](QDBusPendingCallWatcher* answer) {
+                         answer->deleteLater();
+                         if (answer->isError())
+                             Open(folder);
+                     });
 }
 
 CShellLayer::Handler CShellLayer::SetHandler(Handler handler)

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QDBusConnection;
 class QObject;
 
 // Hands a file or an address to the desktop's program for it (xdg-open on Linux). Tests put a
@@ -31,6 +32,13 @@ public:
     // after kWaitLimitMs counts as handed over (0) and is left to finish. With a handler in
     // place, done gets the handler's result before this returns.
     static void OpenAndWait(const QString& target, QObject* context, Done done);
+    // Shows the file at path selected in the desktop's file manager, through the file manager
+    // interface on the session bus (org.freedesktop.FileManager1, which the bus may start: file
+    // managers provide it on demand). Without that interface, or when it fails, the opener gets the
+    // file's folder instead. Returns at once and prints nothing, whatever happens.
+    static void ShowInFolder(const QString& path);
+    // The same on a bus of the caller's choice: the session bus above.
+    static void ShowInFolder(const QString& path, const QDBusConnection& bus);
     // Replaces the opener; returns the one it replaced. An empty handler restores xdg-open.
     static Handler SetHandler(Handler handler);
 

@@ -10,7 +10,7 @@ packages=(
     libcurl4-openssl-dev zlib1g-dev
     curl python3 ffmpeg zip 7zip xdotool clang-format
     dpkg-dev fakeroot lintian desktop-file-utils appstream help2man librsvg2-bin
-    at-spi2-core python3-pyatspi dbus-x11 x11-utils
+    at-spi2-core python3-pyatspi dbus-x11 dbus-daemon x11-utils
 )
 
 missing=()
