@@ -182,8 +182,9 @@ QString CDownloadListStore::RecordProblem(const CDownloadRecord& record)
         return QStringLiteral("no name or no path");
     if (record.format < int(OutputFormat::Flv) || record.format > int(OutputFormat::Mp3))
         return QStringLiteral("format %1 is not one of 0 to 7").arg(record.format);
+    // A paused row has ended too: it comes back to be resumed.
     if (record.status != IDS_COMPLETED && record.status != IDS_CONVERSION_COMPLETED &&
-        record.status != IDS_FAILED)
+        record.status != IDS_FAILED && record.status != IDS_PAUSED)
         return QStringLiteral("status %1 is not a finished one").arg(record.status);
     if (record.percent && (*record.percent < 0 || *record.percent > kMaxPercent))
         return QStringLiteral("percent %1 is out of range").arg(*record.percent);

@@ -55,6 +55,7 @@ void COutputWnd::NotifyDesktop()
     if (m_notifier)
         return;
     m_notifier = new CDesktopNotifier(QDBusConnection::sessionBus(), this);
+    connect(this, &COutputWnd::jobEndedUnseen, m_notifier, &CDesktopNotifier::Notify);
     connect(m_notifier, &CDesktopNotifier::activated, this,
             [](const QString& path) { CShellLayer::Open(path); });
 }
@@ -88,11 +89,11 @@ void COutputWnd::Adopt(std::unique_ptr<CDownloadThread> job)
 void COutputWnd::OnJobEnded(CDownloadThread* job)
 {
     const int row = m_pModel->FindJobRow(job);
-    if (row >= 0 && m_notifier && !m_pModel->IsRunning(row) && !window()->isActiveWindow()) {
+    if (row >= 0 && !m_pModel->IsRunning(row) && !window()->isActiveWindow()) {
         const CDownloadRecord record = m_pModel->RecordOf(row);
         // A paused job stopped because the user asked; the others have news.
         if (record.status != IDS_PAUSED)
-            m_notifier->Notify(record.path, LoadResString(record.status));
+            emit jobEndedUnseen(record.path, LoadResString(record.status));
     }
     SaveList();
     ReleaseFinishedJobs();

@@ -54,6 +54,10 @@ public:
     // from an earlier session, for which it makes a job from what the row holds.
     void RestartRows(const QList<int>& rows);
 
+signals:
+    // A job came to an end (finished or failed) while the window was not the active one.
+    void jobEndedUnseen(const QString& path, const QString& status);
+
 private:
     // Takes the job over and learns when it ends.
     void Adopt(std::unique_ptr<CDownloadThread> job);

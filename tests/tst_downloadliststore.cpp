@@ -262,6 +262,10 @@ void TestDownloadListStore::roundTrip_data()
     QTest::newRow("nothing kept") << Records{};
     QTest::newRow("a finished conversion, every figure") << Records{Finished()};
     QTest::newRow("a failed download with its reason") << Records{Failed()};
+    CDownloadRecord paused = Failed();
+    paused.status = IDS_PAUSED;
+    paused.reason.clear();
+    QTest::newRow("a paused download, to be resumed") << Records{paused};
     QTest::newRow("no percent, size or bytes") << Records{bare};
     QTest::newRow("non-ASCII, quotes and backslash in name, path and reason") << Records{quoted};
     QTest::newRow("a 2^40-byte total") << Records{huge};

@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -137,6 +138,7 @@ private slots:
     void enterPlaysTheSelectedFinishedRow_data();
     void enterPlaysTheSelectedFinishedRow();
     void finishedRowsDragOutAsFiles();
+    void openContainingFolder();
 
 private:
     std::unique_ptr<COutputWnd> m_pane;
@@ -523,6 +525,31 @@ void TestOutputList::finishedRowsDragOutAsFiles()
     QVERIFY(!(rows->flags(rows->index(1, 0)) & Qt::ItemIsDragEnabled));
     std::unique_ptr<QMimeData> none(rows->mimeData({rows->index(1, 0), rows->index(3, 0)}));
     QVERIFY(!none);
+}
+
+void TestOutputList::openContainingFolder()
+{
+    // No session bus: the folder goes to the desktop's opener.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    QTemporaryDir dir;
+    const QString there = dir.filePath(QStringLiteral("there.flv"));
+    QFile file(there);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    Model* rows = m_pane->Rows();
+    rows->AddJobRow(&m_jobs[0], QStringLiteral("there.flv"), there);
+    rows->AddJobRow(&m_jobs[1], QStringLiteral("gone.flv"),
+                    dir.filePath(QStringLiteral("gone.flv")));
+    COutputList* list = m_pane->List();
+
+    Select(list, {1});
+    list->UpdateCommandStates();
+    QVERIFY(!list->OpenFolderAction()->isEnabled());
+    Select(list, {0});
+    list->UpdateCommandStates();
+    QVERIFY(list->OpenFolderAction()->isEnabled());
+    list->OpenFolderAction()->trigger();
+    QTRY_COMPARE(m_opened, QStringList{dir.path()});
 }
 
 QTEST_MAIN(TestOutputList)
