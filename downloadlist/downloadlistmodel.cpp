@@ -104,7 +104,9 @@ void CDownloadListModel::AddJobRow(CDownloadThread* job, const QString& name,
         lock.unlock();
         beginInsertRows({}, row, row);
         lock.lock();
-        m_rows.push_back(Row{.job = job});
+        Row added;
+        added.job = job;
+        m_rows.push_back(std::move(added));
         m_rowOfJob.emplace(job, row);
     }
     Row& r = m_rows[size_t(row)];
@@ -131,36 +133,15 @@ void CDownloadListModel::AddRecord(const CDownloadRecord& record)
     beginInsertRows({}, row, row);
     {
         std::unique_lock lock(m_mutex);
-        m_rows.push_back(Row{.name = record.name,
-                             .path = record.path,
-                             .url = record.url,
-                             .format = record.format,
-                             .status = record.status,
-                             .percent = record.percent,
-                             .total = record.total,
-                             .received = record.received,
-                             .reason = record.reason});
+        m_rows.push_back(Row{record});
     }
     endInsertRows();
-}
-
-CDownloadRecord CDownloadListModel::RecordOfLocked(const Row& r)
-{
-    return {.name = r.name,
-            .path = r.path,
-            .url = r.url,
-            .format = r.format,
-            .status = r.status,
-            .percent = r.percent,
-            .total = r.total,
-            .received = r.received,
-            .reason = r.reason};
 }
 
 CDownloadRecord CDownloadListModel::RecordOf(int row) const
 {
     std::unique_lock lock(m_mutex);
-    return ValidRowLocked(row) ? RecordOfLocked(m_rows[size_t(row)]) : CDownloadRecord();
+    return ValidRowLocked(row) ? CDownloadRecord(m_rows[size_t(row)]) : CDownloadRecord();
 }
 
 QList<CDownloadRecord> CDownloadListModel::Records() const
@@ -173,7 +154,7 @@ QList<CDownloadRecord> CDownloadListModel::Records() const
         // A conversion job reads "Completed" for a moment before it converts: that row has not
         // ended, whatever its text says.
         if (ended && !r.removed && !(r.job && !r.job->HasEnded()))
-            records << RecordOfLocked(r);
+            records << CDownloadRecord(r);
     }
     return records;
 }

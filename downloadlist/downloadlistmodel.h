@@ -109,21 +109,13 @@ signals:
     void jobRowsRemoved();
 
 private:
-    struct Row {
+    // What the row shows and what it takes to start it again, and what only a running job has.
+    struct Row : CDownloadRecord {
         CDownloadThread* job = nullptr; // not owned; none for a row kept from a session before
         bool removed = false;           // a worker removed it; it goes at the next refresh
-        QString name;
-        QString path;
-        QString url;
-        int format = 0;
-        int status = 0; // string id
-        std::optional<qint64> percent;
-        std::optional<quint64> total;
-        std::optional<quint64> received;
         // The bytes received when this run of the transfer began: its rate counts from there.
         quint64 receivedAtStart = 0;
         std::optional<std::pair<quint64, quint32>> speed; // received this run, elapsedMs
-        QString reason;                                   // why it failed
     };
 
     // Runs update on job's row under the lock; a job without a row is left alone.
@@ -137,7 +129,6 @@ private:
     void IndexJobsLocked();
     bool ValidRowLocked(int row) const { return row >= 0 && size_t(row) < m_rows.size(); }
     QVariant ToolTipLocked(const Row& row, int column) const;
-    static CDownloadRecord RecordOfLocked(const Row& row);
     QString CellTextLocked(const Row& row, int column) const;
     void NoteChangeLocked(int row);
     void OnRefreshTick();
