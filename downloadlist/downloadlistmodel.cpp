@@ -329,14 +329,14 @@ int CDownloadListModel::RemoveRows(const QList<int>& rows)
             if (!ValidRowLocked(i))
                 continue;
             const Row& r = m_rows[size_t(i)];
-            if (!r.job || r.job->HasEnded())
+            if (!r.removed && (!r.job || r.job->HasEnded()))
                 chosen.push_back(&r);
         }
     }
     // Rows do not move while the UI thread is here, so their addresses name them.
-    const int removed = RemoveRowsWhere([&chosen](const Row& r) {
-        return std::find(chosen.begin(), chosen.end(), &r) != chosen.end();
-    });
+    std::sort(chosen.begin(), chosen.end());
+    const int removed = RemoveRowsWhere(
+        [&chosen](const Row& r) { return std::binary_search(chosen.begin(), chosen.end(), &r); });
     if (removed > 0)
         emit jobRowsRemoved();
     return removed;
@@ -345,29 +345,72 @@ int CDownloadListModel::RemoveRows(const QList<int>& rows)
 template <typename Leaves>
 int CDownloadListModel::RemoveRowsWhere(Leaves&& leaves)
 {
-    // Only the UI thread erases rows, so the indexes found under the lock still hold once the
-    // views have been told; one block of neighbours goes at a time, from the bottom up.
+    // Only the UI thread erases rows, so what is found under the lock still holds once the views
+    // have been told. Workers may write fields meanwhile, never move rows.
+    std::vector<bool> goes;
     int removed = 0;
-    std::unique_lock lock(m_mutex);
-    for (int last = int(m_rows.size()) - 1; last >= 0;) {
-        if (!leaves(m_rows[size_t(last)])) {
-            --last;
-            continue;
+    int blocks = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        goes.reserve(m_rows.size());
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            goes.push_back(leaves(std::as_const(m_rows[i])));
+            if (goes.back()) {
+                ++removed;
+                blocks += i == 0 || !goes[i - 1] ? 1 : 0;
+            }
         }
-        int first = last;
-        while (first > 0 && leaves(m_rows[size_t(first - 1)]))
-            --first;
-        lock.unlock();
-        beginRemoveRows({}, first, last);
-        lock.lock();
-        m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
-        IndexJobsLocked();
-        lock.unlock();
-        endRemoveRows();
-        removed += last - first + 1;
-        last = first - 1;
-        lock.lock();
     }
+    if (removed == 0)
+        return 0;
+    if (blocks <= kRemovalsTold) {
+        // A few blocks of neighbours, each told to the views as it goes, from the bottom up so
+        // that the rows above keep their places.
+        std::unique_lock lock(m_mutex, std::defer_lock);
+        for (int last = int(goes.size()) - 1; last >= 0; --last) {
+            if (!goes[size_t(last)])
+                continue;
+            int first = last;
+            while (first > 0 && goes[size_t(first - 1)])
+                --first;
+            beginRemoveRows({}, first, last);
+            lock.lock();
+            m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+            IndexJobsLocked();
+            lock.unlock();
+            endRemoveRows();
+            last = first;
+        }
+        return removed;
+    }
+    // Many blocks: one pass over the rows and one relayout, instead of a removal, and a pass of
+    // every view over every row, per block.
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::NoLayoutChangeHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int> newRowOf(goes.size(), -1);
+    {
+        std::unique_lock lock(m_mutex);
+        std::vector<Row> kept;
+        kept.reserve(m_rows.size() - size_t(removed));
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            if (goes[i])
+                continue;
+            newRowOf[i] = int(kept.size());
+            kept.push_back(std::move(m_rows[i]));
+        }
+        m_rows = std::move(kept);
+        IndexJobsLocked();
+        // The views repaint every row after a layout change.
+        m_changedFirst = m_changedLast = -1;
+    }
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& index : before) {
+        const int row = newRowOf[size_t(index.row())];
+        after << (row < 0 ? QModelIndex() : this->index(row, index.column()));
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::NoLayoutChangeHint);
     return removed;
 }
 

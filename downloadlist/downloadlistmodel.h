@@ -28,6 +28,9 @@ public:
         PercentRole,                // the Progress cell's number, invalid while it is empty
     };
     static constexpr int kRefreshMs = 100;
+    // Up to this many blocks of neighbouring rows leave one block at a time; more leave in one
+    // relayout of the views.
+    static constexpr int kRemovalsTold = 8;
 
     explicit CDownloadListModel(QObject* parent = nullptr);
 

@@ -139,6 +139,8 @@ private slots:
     void enterPlaysTheSelectedFinishedRow();
     void finishedRowsDragOutAsFiles();
     void openContainingFolder();
+    void clearKeepsTheRowsThatStay_data();
+    void clearKeepsTheRowsThatStay();
 
 private:
     std::unique_ptr<COutputWnd> m_pane;
@@ -550,6 +552,69 @@ void TestOutputList::openContainingFolder()
     QVERIFY(list->OpenFolderAction()->isEnabled());
     list->OpenFolderAction()->trigger();
     QTRY_COMPARE(m_opened, QStringList{dir.path()});
+}
+
+void TestOutputList::clearKeepsTheRowsThatStay_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("every"); // every this-th row is a finished one that goes
+    QTest::newRow("a few blocks go one by one") << 6 << 3;
+    QTest::newRow("every other row: many blocks go at once") << 40 << 2;
+}
+
+void TestOutputList::clearKeepsTheRowsThatStay()
+{
+    QFETCH(int, rows);
+    QFETCH(int, every);
+    const auto jobs = std::make_unique<CDownloadThread[]>(size_t(rows));
+    Model* model = m_pane->Rows();
+    COutputList* list = m_pane->List();
+    QList<int> selected;
+    for (int i = 0; i < rows; ++i) {
+        model->AddJobRow(&jobs[size_t(i)], QStringLiteral("n%1").arg(i),
+                         QStringLiteral("/p%1").arg(i));
+        model->ShowDownloadProgress(&jobs[size_t(i)], 1000, 100, 0);
+        if (i % every == 0)
+            model->ShowDownloadCompleted(&jobs[size_t(i)]);
+        else if (i % 4 == 1)
+            selected << i;
+    }
+    m_pane->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+    Select(list, selected);
+    list->selectionModel()->setCurrentIndex(model->index(selected.constLast(), 0),
+                                            QItemSelectionModel::NoUpdate);
+
+    list->ClearCompletedAction()->trigger();
+    QStringList names;
+    QStringList expected;
+    for (int i = 0; i < rows; ++i) {
+        if (i % every != 0)
+            expected << QStringLiteral("n%1").arg(i);
+    }
+    for (int row = 0; row < model->rowCount(); ++row)
+        names << model->CellText(row, Model::FileName);
+    QCOMPARE(names, expected);
+    // The selection and the current row stay with their rows, and each job finds its own row.
+    QStringList selectedNames;
+    for (const QModelIndex& index : list->selectionModel()->selectedRows())
+        selectedNames << model->CellText(index.row(), Model::FileName);
+    selectedNames.sort();
+    QStringList wanted;
+    for (int i : selected)
+        wanted << QStringLiteral("n%1").arg(i);
+    wanted.sort();
+    QCOMPARE(selectedNames, wanted);
+    QCOMPARE(model->CellText(list->currentIndex().row(), Model::FileName),
+             QStringLiteral("n%1").arg(selected.constLast()));
+    for (int i = 0; i < rows; ++i) {
+        const int row = model->FindJobRow(&jobs[size_t(i)]);
+        QCOMPARE(row < 0, i % every == 0);
+        if (row >= 0)
+            QCOMPARE(model->CellText(row, Model::FileName), QStringLiteral("n%1").arg(i));
+    }
+    model->ShowDownloadProgress(&jobs[1], 1000, 500, 0);
+    QCOMPARE(model->CellText(model->FindJobRow(&jobs[1]), Model::Progress), QStringLiteral("50%"));
 }
 
 QTEST_MAIN(TestOutputList)
