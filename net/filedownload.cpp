@@ -140,6 +140,8 @@ std::optional<CFileDownload::Result> CFileDownload::Attempt(quint64 from) const
         return true;
     };
     const auto onBody = [&](const char* data, qsizetype size) {
+        if (read)
+            read();
         return CCurlTransfer::ForEachPiece(data, size, kPieceSize,
                                            [&](const char* piece, qsizetype n) {
                                                if (stop())

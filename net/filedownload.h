@@ -53,6 +53,9 @@ public:
     // Called once with received 0 when the file has been created, then after every piece is
     // counted and before it is written.
     std::function<void(quint64 total, quint64 received)> progress;
+    // Called once for every read from the network, before its pieces are reported: the pieces of
+    // one read arrive at one moment, so a caller that times them needs the clock only here.
+    std::function<void()> read;
     // Asked before every piece, and about once a second while the server is silent.
     std::function<bool()> stopped;
 
