@@ -1,0 +1,209 @@
+// Start-up: from the process's start to the first tab's page painted, for the real program
+// against a bare Qt WebEngine program (bareweb) loading the same page, alternately, each run
+// with a fresh home; and the update check's cost: the program with the maker's server answering
+// the version document against one that answers 404 at once. The page tells when it was
+// painted: two animation frames after its load it fetches /painted, and the server's record
+// of that request ends the time, alike for both programs. Not a test: it prints figures.
+//
+//     bench_startup [--rounds R]
+
+#include "bench/figures.h"
+#include "tests/support/scriptedhttpserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <vector>
+
+#include <unistd.h>
+
+using namespace BenchFigures;
+
+namespace {
+
+constexpr int kPaintedLimitMs = 60000;
+constexpr int kHelpersLimitMs = 10000;
+
+// The home page both programs open: some text and style, and the script that reports the
+// first frames painted after the load.
+const QByteArray kHomePage = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>YouTube - Broadcast Yourself.</title>
+<style>
+  body { font-family: DejaVu Sans, sans-serif; margin: 0; background: #f9f9f9; color: #222; }
+  header { background: #fff; border-bottom: 1px solid #ddd; padding: 12px 20px; }
+  .logo { font-weight: bold; font-size: 22px; color: #c62828; }
+  .grid { display: grid; grid-template-columns: repeat(4, 220px); gap: 18px; padding: 20px; }
+  .clip { background: #fff; border: 1px solid #e2e2e2; height: 160px; }
+  .clip p { margin: 6px 8px; font-size: 13px; }
+</style></head>
+<body><header><span class="logo">Video Site</span></header>
+<div class="grid">
+<div class="clip"><p><a href="/watch?v=hB4r_0uRd7w">Harbour at Dawn</a></p><p>0:12</p></div>
+<div class="clip"><p><a href="/watch?v=bNj0-d4y40x">Learning the Banjo, Day 40</a></p><p>0:30</p></div>
+<div class="clip"><p><a href="/watch?v=c4t5_4nd_D9">Cats &amp; Dogs, Part 2</a></p><p>0:06</p></div>
+<div class="clip"><p><a href="/watch?v=n1ghtTr41nC">Night Train: To the Coast?</a></p><p>1:00</p></div>
+</div>
+<script>
+addEventListener('load', () => requestAnimationFrame(() => requestAnimationFrame(() => fetch('/painted'))));
+</script>
+</body></html>
+)";
+
+CScriptedHttpServer::Reply VersionDocument()
+{
+    const QByteArray body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Versions><QuillmoorYouTube>" QUILLMOOR_VERSION
+        "</QuillmoorYouTube></Versions>\n";
+    return {.head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
+                    QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n",
+            .body = body};
+}
+
+bool AskedFor(const CScriptedHttpServer& server, const QByteArray& path)
+{
+    for (const QByteArray& head : server.Requests()) {
+        if (head.startsWith("GET " + path + ' '))
+            return true;
+    }
+    return false;
+}
+
+// Ends the program and waits until the web engine's helper processes, which outlive it for a
+// moment, are gone too, so that they take nothing from the next run.
+void EndGroup(QProcess& program)
+{
+    const pid_t group = pid_t(program.processId());
+    program.terminate();
+    if (!program.waitForFinished(10000)) {
+        program.kill();
+        program.waitForFinished(10000);
+    }
+    if (group <= 0)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    while (::kill(-group, 0) == 0) {
+        if (clock.elapsed() > kHelpersLimitMs) {
+            ::kill(-group, SIGKILL);
+            break;
+        }
+        QThread::msleep(10);
+    }
+    // Reaped by init once their parent is gone; a moment more for that.
+    while (::kill(-group, 0) == 0 && clock.elapsed() < 2 * kHelpersLimitMs)
+        QThread::msleep(10);
+}
+
+enum class Kind { Ours, OursNoDocument, Bare };
+
+// Milliseconds from starting the program to the page's report that it was painted.
+double StartupMs(Kind kind)
+{
+    CScriptedHttpServer site;
+    site.Route("/", CScriptedHttpServer::Html(kHomePage));
+    site.Route("/painted", CScriptedHttpServer::Status(204, "No Content", {}));
+    site.Route("/quillmoor_version.xml", VersionDocument());
+    // Knows no path: every request gets 404 at once.
+    CScriptedHttpServer noDocument;
+
+    // A home of its own for every run, so that every profile starts alike: empty.
+    QTemporaryDir home;
+    const QString runtime = home.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral(".local/share")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral(".cache")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("QUILLMOOR_SITE_HOST"), site.HostAndPort());
+    env.insert(QStringLiteral("QUILLMOOR_MAKER_HOST"),
+               kind == Kind::OursNoDocument ? noDocument.HostAndPort() : site.HostAndPort());
+
+    const QString folder = QCoreApplication::applicationDirPath();
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setStandardOutputFile(QProcess::nullDevice());
+    program.setStandardErrorFile(home.filePath(QStringLiteral("stderr.txt")));
+    // A process group of its own, so that the web engine's helpers can be waited for.
+    program.setChildProcessModifier([] { setpgid(0, 0); });
+    QElapsedTimer clock;
+    clock.start();
+    if (kind == Kind::Bare)
+        program.start(folder + QStringLiteral("/bareweb"), {site.Url(QStringLiteral("/"))});
+    else
+        program.start(folder + QStringLiteral("/../app/quillmoor"), {});
+    double ms = -1;
+    while (clock.elapsed() < kPaintedLimitMs && program.state() != QProcess::NotRunning) {
+        if (AskedFor(site, "/painted")) {
+            ms = double(clock.nsecsElapsed()) / 1e6;
+            break;
+        }
+        QThread::usleep(500);
+    }
+    EndGroup(program);
+    if (ms < 0) {
+        QFile errors(home.filePath(QStringLiteral("stderr.txt")));
+        errors.open(QIODevice::ReadOnly);
+        qFatal("%s never reported its page painted; it said:\n%s",
+               kind == Kind::Bare ? "bareweb" : "quillmoor",
+               errors.readAll().right(2000).constData());
+    }
+    if (kind == Kind::Ours && !AskedFor(site, "/quillmoor_version.xml"))
+        qFatal("the program did not ask for the version document");
+    if (kind == Kind::OursNoDocument && !AskedFor(noDocument, "/quillmoor_version.xml"))
+        qFatal("the program did not ask the 404 server for the version document");
+    return ms;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // What both programs need to run here: a display platform, and as root no sandbox.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("rounds"), QStringLiteral("Runs of each program."),
+                      QStringLiteral("R"), QStringLiteral("5")});
+    parser.addHelpOption();
+    parser.process(app);
+    const int rounds = std::max(1, parser.value(QStringLiteral("rounds")).toInt());
+
+    // A first run of each, not counted: the system's file cache then holds both alike.
+    StartupMs(Kind::Ours);
+    StartupMs(Kind::Bare);
+
+    std::vector<double> ours, noDocument, bare, ratios, checkCosts;
+    for (int round = 1; round <= rounds; ++round) {
+        // Alternating, so that whatever else the machine does falls on all three alike.
+        ours.push_back(StartupMs(Kind::Ours));
+        noDocument.push_back(StartupMs(Kind::OursNoDocument));
+        bare.push_back(StartupMs(Kind::Bare));
+        ratios.push_back(ours.back() / bare.back());
+        checkCosts.push_back(ours.back() - noDocument.back());
+        std::printf("round %d: ours %.0f ms, ours with a 404 for the version document %.0f ms, "
+                    "bare %.0f ms\n",
+                    round, ours.back(), noDocument.back(), bare.back());
+        std::fflush(stdout);
+    }
+    std::printf("start-up ours ms: %.0f\n", Median(ours));
+    std::printf("start-up bare ms: %.0f\n", Median(bare));
+    std::printf("start-up ours/bare: %.2f\n", Median(ratios));
+    std::printf("start-up update check ms: %.0f\n", Median(checkCosts));
+    return 0;
+}
