@@ -104,8 +104,14 @@ void EndGroup(QProcess& program)
 
 enum class Kind { Ours, OursNoDocument, Bare };
 
-// Milliseconds from starting the program to the page's report that it was painted.
-double StartupMs(Kind kind)
+// Milliseconds from starting the program to its requests, as the servers saw them arrive.
+struct Times {
+    double version = -1; // the version document asked for (none for the bare program)
+    double page = -1;    // the home page asked for
+    double painted = -1; // the page's report that it was painted
+};
+
+Times StartupTimes(Kind kind)
 {
     CScriptedHttpServer site;
     site.Route("/", CScriptedHttpServer::Html(kHomePage));
@@ -142,27 +148,32 @@ double StartupMs(Kind kind)
         program.start(folder + QStringLiteral("/bareweb"), {site.Url(QStringLiteral("/"))});
     else
         program.start(folder + QStringLiteral("/../app/quillmoor"), {});
-    double ms = -1;
+    const CScriptedHttpServer& maker = kind == Kind::OursNoDocument ? noDocument : site;
+    Times times;
+    const auto note = [&clock](double& at, const CScriptedHttpServer& server, const char* path) {
+        if (at < 0 && AskedFor(server, path))
+            at = double(clock.nsecsElapsed()) / 1e6;
+    };
     while (clock.elapsed() < kPaintedLimitMs && program.state() != QProcess::NotRunning) {
-        if (AskedFor(site, "/painted")) {
-            ms = double(clock.nsecsElapsed()) / 1e6;
+        if (kind != Kind::Bare)
+            note(times.version, maker, "/quillmoor_version.xml");
+        note(times.page, site, "/");
+        note(times.painted, site, "/painted");
+        if (times.painted >= 0)
             break;
-        }
         QThread::usleep(500);
     }
     EndGroup(program);
-    if (ms < 0) {
+    if (times.painted < 0) {
         QFile errors(home.filePath(QStringLiteral("stderr.txt")));
         errors.open(QIODevice::ReadOnly);
         qFatal("%s never reported its page painted; it said:\n%s",
                kind == Kind::Bare ? "bareweb" : "quillmoor",
                errors.readAll().right(2000).constData());
     }
-    if (kind == Kind::Ours && !AskedFor(site, "/quillmoor_version.xml"))
+    if (kind != Kind::Bare && times.version < 0)
         qFatal("the program did not ask for the version document");
-    if (kind == Kind::OursNoDocument && !AskedFor(noDocument, "/quillmoor_version.xml"))
-        qFatal("the program did not ask the 404 server for the version document");
-    return ms;
+    return times;
 }
 
 } // namespace
@@ -185,24 +196,35 @@ int main(int argc, char** argv)
     const int rounds = std::max(1, parser.value(QStringLiteral("rounds")).toInt());
 
     // A first run of each, not counted: the system's file cache then holds both alike.
-    StartupMs(Kind::Ours);
-    StartupMs(Kind::Bare);
+    StartupTimes(Kind::Ours);
+    StartupTimes(Kind::Bare);
 
     std::vector<double> ours, noDocument, bare, ratios, checkCosts;
+    std::vector<double> oursVersion, oursPage, barePage;
     for (int round = 1; round <= rounds; ++round) {
         // Alternating, so that whatever else the machine does falls on all three alike.
-        ours.push_back(StartupMs(Kind::Ours));
-        noDocument.push_back(StartupMs(Kind::OursNoDocument));
-        bare.push_back(StartupMs(Kind::Bare));
-        ratios.push_back(ours.back() / bare.back());
-        checkCosts.push_back(ours.back() - noDocument.back());
-        std::printf("round %d: ours %.0f ms, ours with a 404 for the version document %.0f ms, "
-                    "bare %.0f ms\n",
-                    round, ours.back(), noDocument.back(), bare.back());
+        const Times a = StartupTimes(Kind::Ours);
+        const Times b = StartupTimes(Kind::OursNoDocument);
+        const Times c = StartupTimes(Kind::Bare);
+        ours.push_back(a.painted);
+        noDocument.push_back(b.painted);
+        bare.push_back(c.painted);
+        oursVersion.push_back(a.version);
+        oursPage.push_back(a.page);
+        barePage.push_back(c.page);
+        ratios.push_back(a.painted / c.painted);
+        checkCosts.push_back(a.painted - b.painted);
+        std::printf("round %d: ours %.0f ms (version document asked at %.0f, page at %.0f), ours "
+                    "with a 404 for the version document %.0f ms, bare %.0f ms (page at %.0f)\n",
+                    round, a.painted, a.version, a.page, b.painted, c.painted, c.page);
         std::fflush(stdout);
     }
     std::printf("start-up ours ms: %.0f\n", Median(ours));
+    std::printf("start-up ours version document asked ms: %.0f\n", Median(oursVersion));
+    std::printf("start-up ours page asked ms: %.0f\n", Median(oursPage));
+    std::printf("start-up ours with a 404 ms: %.0f\n", Median(noDocument));
     std::printf("start-up bare ms: %.0f\n", Median(bare));
+    std::printf("start-up bare page asked ms: %.0f\n", Median(barePage));
     std::printf("start-up ours/bare: %.2f\n", Median(ratios));
     std::printf("start-up update check ms: %.0f\n", Median(checkCosts));
     return 0;
