@@ -3,7 +3,9 @@
 // with a fresh home; and the update check's cost: the program with the maker's server answering
 // the version document against one that answers 404 at once. The page tells when it was
 // painted: two animation frames after its load it fetches /painted, and the server's record
-// of that request ends the time, alike for both programs. Not a test: it prints figures.
+// of that request ends the time, alike for both programs. The bare program also runs with a
+// profile kept on disk, as the program's is, to tell how much of a difference that is. Not a
+// test: it prints figures.
 //
 //     bench_startup [--rounds R]
 
@@ -21,6 +23,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 #include <unistd.h>
@@ -102,7 +105,7 @@ void EndGroup(QProcess& program)
         QThread::msleep(10);
 }
 
-enum class Kind { Ours, OursNoDocument, Bare };
+enum class Kind { Ours, OursNoDocument, Bare, BareKeepingData };
 
 // Milliseconds from starting the program to its requests, as the servers saw them arrive.
 struct Times {
@@ -146,6 +149,10 @@ Times StartupTimes(Kind kind)
     clock.start();
     if (kind == Kind::Bare)
         program.start(folder + QStringLiteral("/bareweb"), {site.Url(QStringLiteral("/"))});
+    else if (kind == Kind::BareKeepingData)
+        program.start(folder + QStringLiteral("/bareweb"),
+                      {QStringLiteral("--profile"), QStringLiteral("Quillmoor"),
+                       site.Url(QStringLiteral("/"))});
     else
         program.start(folder + QStringLiteral("/../app/quillmoor"), {});
     const CScriptedHttpServer& maker = kind == Kind::OursNoDocument ? noDocument : site;
@@ -155,7 +162,7 @@ Times StartupTimes(Kind kind)
             at = double(clock.nsecsElapsed()) / 1e6;
     };
     while (clock.elapsed() < kPaintedLimitMs && program.state() != QProcess::NotRunning) {
-        if (kind != Kind::Bare)
+        if (kind == Kind::Ours || kind == Kind::OursNoDocument)
             note(times.version, maker, "/quillmoor_version.xml");
         note(times.page, site, "/");
         note(times.painted, site, "/painted");
@@ -168,10 +175,10 @@ Times StartupTimes(Kind kind)
         QFile errors(home.filePath(QStringLiteral("stderr.txt")));
         errors.open(QIODevice::ReadOnly);
         qFatal("%s never reported its page painted; it said:\n%s",
-               kind == Kind::Bare ? "bareweb" : "quillmoor",
+               kind == Kind::Bare || kind == Kind::BareKeepingData ? "bareweb" : "quillmoor",
                errors.readAll().right(2000).constData());
     }
-    if (kind != Kind::Bare && times.version < 0)
+    if ((kind == Kind::Ours || kind == Kind::OursNoDocument) && times.version < 0)
         qFatal("the program did not ask for the version document");
     return times;
 }
@@ -200,12 +207,21 @@ int main(int argc, char** argv)
     StartupTimes(Kind::Bare);
 
     std::vector<double> ours, noDocument, bare, ratios, checkCosts;
-    std::vector<double> oursVersion, oursPage, barePage;
+    std::vector<double> oursVersion, oursPage, barePage, bareKeeping;
     for (int round = 1; round <= rounds; ++round) {
-        // Alternating, so that whatever else the machine does falls on all three alike.
-        const Times a = StartupTimes(Kind::Ours);
-        const Times b = StartupTimes(Kind::OursNoDocument);
-        const Times c = StartupTimes(Kind::Bare);
+        // Alternating, so that whatever else the machine does falls on all alike, and each
+        // round starts with another, so that none always follows the same one. The bare
+        // program keeping its data on disk is not a peer: it tells how much of a difference
+        // that profile makes.
+        constexpr Kind kKinds[] = {Kind::Ours, Kind::OursNoDocument, Kind::Bare,
+                                   Kind::BareKeepingData};
+        Times times[std::size(kKinds)];
+        for (size_t i = 0; i < std::size(kKinds); ++i) {
+            const size_t k = (i + size_t(round - 1)) % std::size(kKinds);
+            times[k] = StartupTimes(kKinds[k]);
+        }
+        const auto& [a, b, c, d] = times;
+        bareKeeping.push_back(d.painted);
         ours.push_back(a.painted);
         noDocument.push_back(b.painted);
         bare.push_back(c.painted);
@@ -215,8 +231,9 @@ int main(int argc, char** argv)
         ratios.push_back(a.painted / c.painted);
         checkCosts.push_back(a.painted - b.painted);
         std::printf("round %d: ours %.0f ms (version document asked at %.0f, page at %.0f), ours "
-                    "with a 404 for the version document %.0f ms, bare %.0f ms (page at %.0f)\n",
-                    round, a.painted, a.version, a.page, b.painted, c.painted, c.page);
+                    "with a 404 for the version document %.0f ms, bare %.0f ms (page at %.0f), "
+                    "bare keeping its data on disk %.0f ms\n",
+                    round, a.painted, a.version, a.page, b.painted, c.painted, c.page, d.painted);
         std::fflush(stdout);
     }
     std::printf("start-up ours ms: %.0f\n", Median(ours));
@@ -225,6 +242,7 @@ int main(int argc, char** argv)
     std::printf("start-up ours with a 404 ms: %.0f\n", Median(noDocument));
     std::printf("start-up bare ms: %.0f\n", Median(bare));
     std::printf("start-up bare page asked ms: %.0f\n", Median(barePage));
+    std::printf("start-up bare keeping its data on disk ms: %.0f\n", Median(bareKeeping));
     std::printf("start-up ours/bare: %.2f\n", Median(ratios));
     std::printf("start-up update check ms: %.0f\n", Median(checkCosts));
     return 0;
