@@ -11,6 +11,9 @@ packages=(
     curl python3 ffmpeg zip 7zip xdotool clang-format
     dpkg-dev fakeroot lintian desktop-file-utils appstream help2man librsvg2-bin
     at-spi2-core python3-pyatspi dbus-x11 dbus-daemon x11-utils
+    # The benchmarks' file server, which they start themselves; Debian's package also enables a
+    # system-wide nginx on port 80 where systemd runs, which nothing here uses.
+    nginx
 )
 
 missing=()
