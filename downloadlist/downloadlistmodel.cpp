@@ -58,12 +58,24 @@ QString CDownloadListModel::TimeLeftText(quint64 total, quint64 received, quint3
 {
     if (elapsedMs == 0 || received == 0 || received >= total)
         return {};
-    const quint64 seconds = (total - received) * elapsedMs / received / 1000;
+    // In floating point: the product of a large file's bytes and a long time would overflow.
+    const auto seconds =
+        quint64(double(total - received) * double(elapsedMs) / double(received) / 1000.0);
     const QString clock = seconds >= 3600
                               ? QString::asprintf("%llu:%02llu:%02llu", seconds / 3600,
                                                   seconds / 60 % 60, seconds % 60)
                               : QString::asprintf("%llu:%02llu", seconds / 60, seconds % 60);
     return QStringLiteral("Time left: ") + clock;
+}
+
+bool CDownloadListModel::RunsLocked(const Row& row)
+{
+    return row.job && !row.removed && !row.job->HasEnded();
+}
+
+bool CDownloadListModel::TransfersLocked(const Row& row)
+{
+    return RunsLocked(row) && (row.status == IDS_STARTING || row.status == IDS_DOWNLOADING);
 }
 
 int CDownloadListModel::FindJobRowLocked(const CDownloadThread* job) const
@@ -153,7 +165,7 @@ QList<CDownloadRecord> CDownloadListModel::Records() const
                            r.status == IDS_FAILED || r.status == IDS_PAUSED;
         // A conversion job reads "Completed" for a moment before it converts: that row has not
         // ended, whatever its text says.
-        if (ended && !r.removed && !(r.job && !r.job->HasEnded()))
+        if (ended && !r.removed && !RunsLocked(r))
             records << CDownloadRecord(r);
     }
     return records;
@@ -167,32 +179,31 @@ CDownloadThread* CDownloadListModel::JobOf(int row) const
 
 bool CDownloadListModel::IsRunning(int row) const
 {
-    const CDownloadThread* job = JobOf(row);
-    return job && !job->HasEnded();
+    std::unique_lock lock(m_mutex);
+    return ValidRowLocked(row) && RunsLocked(m_rows[size_t(row)]);
 }
 
 bool CDownloadListModel::CanPause(int row) const
 {
     std::unique_lock lock(m_mutex);
-    if (!ValidRowLocked(row))
-        return false;
-    const Row& r = m_rows[size_t(row)];
-    return r.job && !r.removed && !r.job->HasEnded() &&
-           (r.status == IDS_STARTING || r.status == IDS_DOWNLOADING);
+    return ValidRowLocked(row) && TransfersLocked(m_rows[size_t(row)]);
+}
+
+bool CDownloadListModel::HasStatus(int row, int status) const
+{
+    std::unique_lock lock(m_mutex);
+    return ValidRowLocked(row) && !m_rows[size_t(row)].removed &&
+           m_rows[size_t(row)].status == status;
 }
 
 bool CDownloadListModel::CanResume(int row) const
 {
-    std::unique_lock lock(m_mutex);
-    return ValidRowLocked(row) && m_rows[size_t(row)].status == IDS_PAUSED &&
-           !m_rows[size_t(row)].removed;
+    return HasStatus(row, IDS_PAUSED);
 }
 
 bool CDownloadListModel::CanRetry(int row) const
 {
-    std::unique_lock lock(m_mutex);
-    return ValidRowLocked(row) && m_rows[size_t(row)].status == IDS_FAILED &&
-           !m_rows[size_t(row)].removed;
+    return HasStatus(row, IDS_FAILED);
 }
 
 void CDownloadListModel::RestartRow(int row, CDownloadThread* job)
@@ -284,8 +295,7 @@ void CDownloadListModel::OnRefreshTick()
     bool reporting = false;
     {
         std::unique_lock lock(m_mutex);
-        reporting = std::any_of(m_rows.begin(), m_rows.end(),
-                                [](const Row& r) { return r.job && !r.job->HasEnded(); });
+        reporting = std::any_of(m_rows.begin(), m_rows.end(), RunsLocked);
     }
     Refresh();
     if (!reporting)
@@ -329,7 +339,7 @@ int CDownloadListModel::RemoveRows(const QList<int>& rows)
             if (!ValidRowLocked(i))
                 continue;
             const Row& r = m_rows[size_t(i)];
-            if (!r.removed && (!r.job || r.job->HasEnded()))
+            if (!r.removed && !RunsLocked(r))
                 chosen.push_back(&r);
         }
     }
@@ -383,22 +393,34 @@ int CDownloadListModel::RemoveRowsWhere(Leaves&& leaves)
         }
         return removed;
     }
-    // Many blocks: one pass over the rows and one relayout, instead of a removal, and a pass of
-    // every view over every row, per block.
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::NoLayoutChangeHint);
+    // Many blocks: one relayout, instead of a removal, and a pass of every view over every
+    // row, per block.
+    std::vector<int> kept;
+    kept.reserve(goes.size() - size_t(removed));
+    for (size_t i = 0; i < goes.size(); ++i) {
+        if (!goes[i])
+            kept.push_back(int(i));
+    }
+    Relayout(kept, QAbstractItemModel::NoLayoutChangeHint);
+    return removed;
+}
+
+void CDownloadListModel::Relayout(const std::vector<int>& order,
+                                  QAbstractItemModel::LayoutChangeHint hint)
+{
+    emit layoutAboutToBeChanged({}, hint);
     const QModelIndexList before = persistentIndexList();
-    std::vector<int> newRowOf(goes.size(), -1);
+    std::vector<int> newRowOf;
     {
         std::unique_lock lock(m_mutex);
-        std::vector<Row> kept;
-        kept.reserve(m_rows.size() - size_t(removed));
-        for (size_t i = 0; i < m_rows.size(); ++i) {
-            if (goes[i])
-                continue;
-            newRowOf[i] = int(kept.size());
-            kept.push_back(std::move(m_rows[i]));
+        newRowOf.assign(m_rows.size(), -1);
+        std::vector<Row> arranged;
+        arranged.reserve(order.size());
+        for (size_t i = 0; i < order.size(); ++i) {
+            newRowOf[size_t(order[i])] = int(i);
+            arranged.push_back(std::move(m_rows[size_t(order[i])]));
         }
-        m_rows = std::move(kept);
+        m_rows = std::move(arranged);
         IndexJobsLocked();
         // The views repaint every row after a layout change.
         m_changedFirst = m_changedLast = -1;
@@ -410,8 +432,7 @@ int CDownloadListModel::RemoveRowsWhere(Leaves&& leaves)
         after << (row < 0 ? QModelIndex() : this->index(row, index.column()));
     }
     changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::NoLayoutChangeHint);
-    return removed;
+    emit layoutChanged({}, hint);
 }
 
 int CDownloadListModel::CancelRows(const QList<int>& rows)
@@ -424,8 +445,7 @@ int CDownloadListModel::CancelRows(const QList<int>& rows)
                 continue;
             Row& r = m_rows[size_t(i)];
             // A job that has ended reports nothing more; its row is left as it is.
-            if (!r.job || r.removed || r.job->HasEnded() ||
-                (r.status != IDS_STARTING && r.status != IDS_DOWNLOADING))
+            if (!TransfersLocked(r))
                 continue;
             r.status = IDS_CANCELLING;
             r.job->m_bCancel.store(true, std::memory_order_relaxed);
@@ -445,8 +465,7 @@ int CDownloadListModel::PauseRows(const QList<int>& rows)
         if (!ValidRowLocked(i))
             continue;
         const Row& r = m_rows[size_t(i)];
-        if (!r.job || r.removed || r.job->HasEnded() ||
-            (r.status != IDS_STARTING && r.status != IDS_DOWNLOADING))
+        if (!TransfersLocked(r))
             continue;
         r.job->m_bPause.store(true, std::memory_order_relaxed);
         ++asked;
@@ -456,9 +475,7 @@ int CDownloadListModel::PauseRows(const QList<int>& rows)
 
 void CDownloadListModel::SortRows(int column, bool ascending)
 {
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    std::vector<int> newRowOf;
+    std::vector<int> order;
     {
         std::unique_lock lock(m_mutex);
         std::vector<std::pair<QString, int>> keys;
@@ -469,23 +486,12 @@ void CDownloadListModel::SortRows(int column, bool ascending)
             const int order = QString::localeAwareCompare(a.first, b.first);
             return ascending ? order < 0 : order > 0;
         });
-        std::vector<Row> sorted;
-        sorted.reserve(m_rows.size());
-        newRowOf.resize(m_rows.size());
-        for (size_t i = 0; i < keys.size(); ++i) {
-            sorted.push_back(std::move(m_rows[size_t(keys[i].second)]));
-            newRowOf[size_t(keys[i].second)] = int(i);
-        }
-        m_rows = std::move(sorted);
-        IndexJobsLocked();
-        // The views repaint every row after a layout change.
-        m_changedFirst = m_changedLast = -1;
+        order.reserve(keys.size());
+        for (const auto& key : keys)
+            order.push_back(key.second);
     }
-    QModelIndexList after;
-    for (const QModelIndex& index : before)
-        after << this->index(newRowOf[size_t(index.row())], index.column());
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    // Only this thread moves rows: the order found still names every row.
+    Relayout(order, QAbstractItemModel::VerticalSortHint);
 }
 
 void CDownloadListModel::ShowDownloadProgress(const CDownloadThread* job, quint64 total,
@@ -497,9 +503,10 @@ void CDownloadListModel::ShowDownloadProgress(const CDownloadThread* job, quint6
         r.percent = qint64(received * 100 / total);
         r.total = total;
         r.received = received;
-        // A run's first report comes before its first byte: a continued transfer counts its
-        // rate from what it had then.
-        if (elapsedMs == 0)
+        // A run's first report comes before its first byte, at 0 ms, on a row still "Starting":
+        // a continued transfer counts its rate from what it had then. Later reports within the
+        // first millisecond also say 0 ms; they start nothing.
+        if (r.status == IDS_STARTING && elapsedMs == 0)
             r.receivedAtStart = received;
         if (elapsedMs > 1000)
             r.speed = std::pair(received - std::min(received, r.receivedAtStart), elapsedMs);

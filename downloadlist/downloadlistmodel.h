@@ -78,11 +78,12 @@ public:
     // Asks the job of each of rows whose transfer is starting or running to pause; its row
     // reads "Paused" once the transfer has stopped. Returns how many were asked.
     int PauseRows(const QList<int>& rows);
-    // Whether the row may be paused (its transfer is starting or running), resumed ("Paused")
-    // or tried again ("Failed"), and whether its job is running at all.
+    // Whether the row may be paused (its transfer is starting or running), resumed ("Paused"),
+    // tried again ("Failed") or removed (its job does not run), and whether its job runs.
     bool CanPause(int row) const;
     bool CanResume(int row) const;
     bool CanRetry(int row) const;
+    bool CanRemove(int row) const { return !IsRunning(row); }
     bool IsRunning(int row) const;
     // Gives the row job, which is about to run again into it: "Starting", and no reason.
     void RestartRow(int row, CDownloadThread* job);
@@ -127,6 +128,14 @@ private:
     // Removes every row for which leaves(row) holds, with the views told; returns how many went.
     template <typename Leaves>
     int RemoveRowsWhere(Leaves&& leaves);
+    // Puts the rows in the order of order, which names old rows; rows it leaves out go. One
+    // relayout of the views, whose persistent indexes follow their rows.
+    void Relayout(const std::vector<int>& order, QAbstractItemModel::LayoutChangeHint hint);
+    // Whether the row's job runs, and will report again.
+    static bool RunsLocked(const Row& row);
+    // Whether the row's transfer is starting or running: it may be cancelled or paused.
+    static bool TransfersLocked(const Row& row);
+    bool HasStatus(int row, int status) const;
     int FindJobRowLocked(const CDownloadThread* job) const;
     // Works out again where each job's row is, after rows moved or went.
     void IndexJobsLocked();

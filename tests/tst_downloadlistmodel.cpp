@@ -125,7 +125,9 @@ void TestDownloadListModel::continuedTransferCountsItsRateFromWhereItWent()
     CDownloadThread job;
     model.AddJobRow(&job, QStringLiteral("a"), QStringLiteral("/a"));
     // Continued at 900,000 of 1,000,000 bytes; 50,000 more in 5 s is 10 bytes a millisecond.
+    // A piece within the first millisecond says 0 ms too: it starts nothing.
     model.ShowDownloadProgress(&job, 1000000, 900000, 0);
+    model.ShowDownloadProgress(&job, 1000000, 900512, 0);
     model.ShowDownloadProgress(&job, 1000000, 950000, 5000);
     QCOMPARE(model.CellText(0, Model::Speed), QStringLiteral("10.0KB/Sec"));
     QCOMPARE(model.index(0, Model::Speed).data(Qt::ToolTipRole).toString(),
