@@ -127,9 +127,7 @@ void COutputList::UpdateCommandStates()
     m_actResume->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanResume).isEmpty());
     m_actRetry->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanRetry).isEmpty());
     m_actOpenFolder->setEnabled(!SelectedFile().isEmpty());
-    const auto stopped = [this](int row) { return !Rows()->IsRunning(row); };
-    const QList<int> selected = SelectedRows();
-    m_actRemove->setEnabled(std::any_of(selected.begin(), selected.end(), stopped));
+    m_actRemove->setEnabled(!SelectedRowsWhere(&CDownloadListModel::CanRemove).isEmpty());
 }
 
 void COutputList::contextMenuEvent(QContextMenuEvent* event)
@@ -221,6 +219,13 @@ void COutputList::keyPressEvent(QKeyEvent* event)
         event->modifiers() == Qt::NoModifier) {
         if (CanPlayVideo())
             OnPlayVideo();
+        event->accept();
+        return;
+    }
+    // Delete reaches here when Remove from List was last shown disabled: the rows it names now
+    // decide, not the menu's state.
+    if (event->matches(QKeySequence::Delete)) {
+        OnRemove();
         event->accept();
         return;
     }

@@ -481,6 +481,10 @@ void TestOutputList::deleteRemovesRowsThatDoNotRun()
     COutputList* list = m_pane->List();
     m_pane->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+    // The menu last showed Remove from List disabled, for a running row alone.
+    Select(list, {1});
+    list->UpdateCommandStates();
+    QVERIFY(!list->RemoveAction()->isEnabled());
     Select(list, {0, 1, 3});
     list->setFocus();
     QTRY_VERIFY(list->hasFocus());
