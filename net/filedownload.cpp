@@ -95,31 +95,34 @@ std::optional<CFileDownload::Result> CFileDownload::Attempt(quint64 from) const
                     QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
     };
 
-    // The rest of the body asked for, exactly, or nothing: bytes appended at another place, or
-    // from another version of the body, would make a file that is neither.
-    const auto continues = [&](const CCurlTransfer::Head& head) {
+    // The whole body's length when the answer is exactly the rest asked for, else none: bytes
+    // appended at another place, or from another version of the body, make a file that is
+    // neither.
+    const auto continuation = [&](const CCurlTransfer::Head& head) -> std::optional<quint64> {
         const auto range = ParseContentRange(head.contentRange);
         if (!range)
-            return false;
+            return std::nullopt;
         const auto [first, last, total] = *range;
-        return first == from && last + 1 == total && quint64(head.contentLength) == total - from &&
-               (expectedTotal == 0 || total == expectedTotal);
+        if (first != from || last + 1 != total || quint64(head.contentLength) != total - from ||
+            (expectedTotal != 0 && total != expectedTotal))
+            return std::nullopt;
+        return total;
     };
     const auto onHead = [&](const CCurlTransfer::Head& head) {
         if (stop())
             return false;
-        result.httpStatus = head.status;
         result.validator = head.etag.isEmpty() ? head.lastModified : head.etag;
         if (from > 0 && (head.status == 416 || head.status == 206)) {
-            if (head.status == 416 || !continues(head)) {
+            const std::optional<quint64> total =
+                head.status == 206 ? continuation(head) : std::nullopt;
+            if (!total) {
                 rangeRefused = true;
                 return false;
             }
             if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
                 return fileFailed();
             result.fileOpened = true;
-            result.resumed = true;
-            result.total = ParseContentRange(head.contentRange)->at(2);
+            result.total = *total;
             result.received = from;
             if (progress)
                 progress(result.total, result.received);

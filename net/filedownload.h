@@ -31,11 +31,9 @@ public:
         // Names what failed: the address with its status or the network's error, or the file with
         // the system's reason. Empty for Completed and Stopped.
         QString reason;
-        long httpStatus = 0;
         quint64 total = 0;       // the whole body's length, once known
         quint64 received = 0;    // bytes of the body in the file, those kept from before included
         bool fileOpened = false; // the file was created, emptied or continued
-        bool resumed = false;    // the file was continued where it stopped
         // What identifies this version of the body, for a later continuation: its ETag, else
         // its Last-Modified date.
         QByteArray validator;
