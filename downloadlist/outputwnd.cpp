@@ -25,8 +25,11 @@ COutputWnd::COutputWnd(QWidget* parent) : QDockWidget(parent)
 
     connect(m_pModel, &CDownloadListModel::jobRowsRemoved, this, [this] {
         ReleaseFinishedJobs();
-        SaveList();
+        ScheduleSave();
     });
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(kSaveDelayMs);
+    connect(&m_saveTimer, &QTimer::timeout, this, &COutputWnd::SaveList);
     connect(m_wndList, &COutputList::restartRequested, this, &COutputWnd::RestartRows);
 }
 
@@ -37,7 +40,7 @@ COutputWnd::~COutputWnd()
         job->RequestStop();
     for (const auto& job : m_jobs)
         job->wait();
-    // A job that ended just now may not have been heard of yet.
+    // A save still waiting, or a job that ended just now and was not heard of yet.
     SaveList();
     m_jobs.clear();
 }
@@ -58,6 +61,12 @@ void COutputWnd::NotifyDesktop()
     connect(this, &COutputWnd::jobEndedUnseen, m_notifier, &CDesktopNotifier::Notify);
     connect(m_notifier, &CDesktopNotifier::activated, this,
             [](const QString& path) { CShellLayer::Open(path); });
+}
+
+void COutputWnd::ScheduleSave()
+{
+    if (m_store && !m_saveTimer.isActive())
+        m_saveTimer.start();
 }
 
 void COutputWnd::SaveList()
@@ -95,7 +104,7 @@ void COutputWnd::OnJobEnded(CDownloadThread* job)
         if (record.status != IDS_PAUSED)
             emit jobEndedUnseen(record.path, LoadResString(record.status));
     }
-    SaveList();
+    ScheduleSave();
     ReleaseFinishedJobs();
 }
 

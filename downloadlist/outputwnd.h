@@ -4,6 +4,7 @@
 
 #include <QDockWidget>
 #include <QList>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -24,6 +25,9 @@ class COutputWnd final : public QDockWidget {
     Q_DISABLE_COPY_MOVE(COutputWnd)
 
 public:
+    // How long the kept list waits before it is written, gathering the rows that end meanwhile.
+    static constexpr int kSaveDelayMs = 250;
+
     explicit COutputWnd(QWidget* parent = nullptr);
     ~COutputWnd() override;
 
@@ -64,6 +68,9 @@ private:
     void OnJobEnded(CDownloadThread* job);
     // Writes the rows that have come to an end to the kept list, when they changed.
     void SaveList();
+    // Saves a moment later: jobs that end together are written once, and the window does not
+    // wait for the disk once per job.
+    void ScheduleSave();
     // Deletes the jobs whose threads have ended and that no row refers to any more.
     void ReleaseFinishedJobs();
 
@@ -73,5 +80,6 @@ private:
     std::vector<std::unique_ptr<CDownloadThread>> m_jobs;
     std::unique_ptr<CDownloadListStore> m_store;
     QList<CDownloadRecord> m_saved; // what the kept list holds now
+    QTimer m_saveTimer;
     CDesktopNotifier* m_notifier = nullptr;
 };

@@ -175,7 +175,7 @@ void TestOutputWnd::keptListFollowsTheRows()
 
     // Cleared rows do not come back.
     next.List()->ClearCompletedAction()->trigger();
-    QCOMPARE(CDownloadListStore(file).Load().size(), 0);
+    QTRY_COMPARE(CDownloadListStore(file).Load().size(), 0);
 }
 
 void TestOutputWnd::keptRowContinuesWhereItStopped()
